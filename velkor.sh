@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# One entry point for people and CI, so the README's commands and CI never drift apart.
+#   ./velkor.sh run     install dependencies, build, run the main job
+#   ./velkor.sh test    install dependencies, build with sanitizers, run every test
+#   ./velkor.sh bench   install dependencies, build optimised, run the benchmarks
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES=(g++ cmake ninja-build ccache pkg-config libgtest-dev libgmock-dev libbenchmark-dev)
+JOBS=$(nproc 2>/dev/null || echo 2)
+
+deps() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  echo "velkor.sh: installing ${missing[*]}"
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+build() {  # build DIR [cmake options...]
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -G Ninja "$@"
+  cmake --build "$dir" -j "$JOBS"
+}
+
+case "${1:-}" in
+  run)
+    deps
+    build build/release -DCMAKE_BUILD_TYPE=Release -DVELKOR_TESTS=OFF
+    ./build/release/src/app/velkor --version
+    ;;
+  test)
+    deps
+    build build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_SANITIZE=ON
+    ctest --test-dir build/test --output-on-failure -j "$JOBS"
+    ;;
+  bench)
+    deps
+    build build/bench -DCMAKE_BUILD_TYPE=Release -DVELKOR_TESTS=OFF -DVELKOR_BENCH=ON
+    for b in build/bench/bench/velkor_bench_*; do "$b"; done
+    ;;
+  *)
+    echo "usage: $0 run|test|bench" >&2
+    exit 2
+    ;;
+esac
