@@ -27,11 +27,6 @@ uint32_t ParseUnsigned(const std::string& text, uint32_t max) {
   return uint32_t(value);
 }
 
-// Converts in place only when the kind differs, so the update pass pays one comparison.
-void ConvertInPlace(Variant& v, VarType type) {
-  if (v.Type() != type) v = v.ConvertTo(type);
-}
-
 const char* OPCQualityText(uint16_t quality) {
   switch (quality & 0xC0) {
     case 0xC0: return "Good";
@@ -45,7 +40,7 @@ const char* OPCQualityText(uint16_t quality) {
 TModbusRegister::TModbusRegister() : LastUpdate(NowMs()) {}
 
 TModbusRegister::~TModbusRegister() {
-  m_script.ClearVariables();
+  if (m_script) m_script->ClearVariables();
   // Normally a used tag is never destroyed; when a whole project goes, the users' scripts
   // must not keep pointers to it.
   for (TModbusRegister* user : TModbusRegsList(m_scriptUsers)) user->Script().ForgetTag(this);
@@ -244,6 +239,16 @@ std::string TModbusRegister::DisplayValue() const {
   return text;
 }
 
+TScriptClass& TModbusRegister::Script() {
+  if (!m_script) m_script = std::make_unique<TScriptClass>(this);
+  return *m_script;
+}
+
+const TScriptClass& TModbusRegister::Script() const {
+  static const TScriptClass kDefault(nullptr);
+  return m_script ? *m_script : kDefault;
+}
+
 void TModbusRegister::SetError(const std::string& message) {
   m_errorText = message;
   m_errorFlag = true;
@@ -288,11 +293,14 @@ std::unique_ptr<TModbusRegister> TModbusRegister::Clone(TDeviceClass* device,
   tag->ProgID = ProgID;
   tag->OPCItem = OPCItem;
   tag->OPCUse = OPCUse;
-  tag->m_script.StartText = m_script.StartText;
-  tag->m_script.ExecuteText = m_script.ExecuteText;
-  tag->m_script.StopText = m_script.StopText;
-  for (int i = 0; i < m_script.VariableCount(); ++i)
-    tag->m_script.BindVariable(m_script.VariableTags().Items(i), m_script.VariableNames()[i]);
+  if (m_script) {
+    TScriptClass& script = tag->Script();
+    script.StartText = m_script->StartText;
+    script.ExecuteText = m_script->ExecuteText;
+    script.StopText = m_script->StopText;
+    for (int i = 0; i < m_script->VariableCount(); ++i)
+      script.BindVariable(m_script->VariableTags().Items(i), m_script->VariableNames()[i]);
+  }
   return tag;
 }
 
