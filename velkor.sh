@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(g++ cmake ninja-build ccache pkg-config libgtest-dev libgmock-dev libbenchmark-dev)
+PACKAGES=(g++ cmake ninja-build ccache pkg-config libgtest-dev libgmock-dev libbenchmark-dev locales)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 deps() {
@@ -20,6 +20,14 @@ deps() {
   echo "velkor.sh: installing ${missing[*]}"
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# A locale with a decimal comma, so the tests show that numbers ignore the C locale.
+comma_locale() {
+  locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$' && return 0
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8 || echo "velkor.sh: no de_DE locale; that test skips"
 }
 
 build() {  # build DIR [cmake options...]
@@ -37,6 +45,7 @@ case "${1:-}" in
     ;;
   test)
     deps
+    comma_locale
     build build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_SANITIZE=ON
     ctest --test-dir build/test --output-on-failure -j "$JOBS"
     ;;

@@ -53,8 +53,16 @@ void BM_ReadBackAndSet(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * int64_t(tags.size()));
   state.SetLabel(VarTypeName(VarType(type)));
 }
-BENCHMARK(BM_ReadBackAndSet)->Arg(18)->Arg(2)->Arg(3)->Arg(19)->Arg(20)->Arg(4)->Arg(5)
-    ->Arg(7)->Arg(11);
+BENCHMARK(BM_ReadBackAndSet)
+    ->Arg(18)
+    ->Arg(2)
+    ->Arg(3)
+    ->Arg(19)
+    ->Arg(20)
+    ->Arg(4)
+    ->Arg(5)
+    ->Arg(7)
+    ->Arg(11);
 
 // The same step over 100 devices × 1,000 Word and Double tags: the working set is far
 // beyond the caches, as in a big project.
@@ -183,8 +191,7 @@ void BM_CloneGroupsAt100k(benchmark::State& state) {
   BigProject project;
   TDeviceClass* device = project.devices[7];
   for (auto _ : state) {
-    for (int g = 0; g < 10; ++g)
-      device->FindGroup(Named("S.Dev7.G", g))->Clone(device, nullptr);
+    for (int g = 0; g < 10; ++g) device->FindGroup(Named("S.Dev7.G", g))->Clone(device, nullptr);
     state.PauseTiming();
     while (device->RootGroup().Children().Count() > 10)
       device->DeleteGroup(device->RootGroup().Children().Items(10));

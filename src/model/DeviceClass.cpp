@@ -46,18 +46,31 @@ void TDeviceClass::WriteTagToSpace(const TModbusRegister& tag) {
   const uint8_t fmt = tag.DataFormat;
   switch (tag.Type()) {
     case VarType::Word:
-    case VarType::ShortInt: space.WriteWord(addr, sp, fmt, uint16_t(v.RawInt())); break;
+    case VarType::ShortInt:
+      space.WriteWord(addr, sp, fmt, uint16_t(v.RawInt()));
+      break;
     case VarType::Integer:
-    case VarType::DWord: space.WriteDWord(addr, sp, fmt, uint32_t(v.RawInt())); break;
-    case VarType::Float: space.WriteSingle(addr, sp, fmt, float(v.RawReal())); break;
+    case VarType::DWord:
+      space.WriteDWord(addr, sp, fmt, uint32_t(v.RawInt()));
+      break;
+    case VarType::Float:
+      space.WriteSingle(addr, sp, fmt, float(v.RawReal()));
+      break;
     case VarType::Double:
-    case VarType::DateTime: space.WriteDouble(addr, sp, fmt, v.RawReal()); break;
-    case VarType::Int64: space.WriteInt64(addr, sp, fmt, v.RawInt()); break;
-    case VarType::Bool: space.WriteBit(addr, tag.BitAddr, sp, v.RawInt() != 0); break;
+    case VarType::DateTime:
+      space.WriteDouble(addr, sp, fmt, v.RawReal());
+      break;
+    case VarType::Int64:
+      space.WriteInt64(addr, sp, fmt, v.RawInt());
+      break;
+    case VarType::Bool:
+      space.WriteBit(addr, tag.BitAddr, sp, v.RawInt() != 0);
+      break;
     case VarType::String:
       space.WriteString(addr, tag.RegisterCount(), sp, fmt, v.RawText());
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -73,14 +86,14 @@ void TDeviceClass::DeleteTag(TModbusRegister* tag) {
   m_tags.Remove(tag);
 }
 
-void TDeviceClass::MoveTagTo(TModbusRegister* tag, TDeviceClass& destination,
-                             TGroupClass* group) {
+void TDeviceClass::MoveTagTo(TModbusRegister* tag, TDeviceClass& destination, TGroupClass* group) {
   std::unique_ptr<TModbusRegister> taken = m_tags.Extract(tag);
   if (!taken) return;
   const std::string target =
       (group ? group->FullName() : destination.FullName()) + "." + tag->Name();
   // The registry still holds the moved tag, so a paste into its own place renames it.
-  if (Registry().FindByFullName(target)) tag->SetName(destination.UniqueTagName(group, tag->Name()));
+  if (Registry().FindByFullName(target))
+    tag->SetName(destination.UniqueTagName(group, tag->Name()));
   destination.m_tags.Add(std::move(taken), group, &destination);
 }
 
@@ -98,9 +111,8 @@ TGroupClass* TDeviceClass::AddGroup(std::unique_ptr<TGroupClass> group,
   group->m_parent = parent;
   TGroupClass* added = parent->Children().Add(std::move(group));
   added->SetDeviceRecursive(this);
-  std::sort(tags.begin(), tags.end(), [](const auto& a, const auto& b) {
-    return a->RegistrySeq() < b->RegistrySeq();
-  });
+  std::sort(tags.begin(), tags.end(),
+            [](const auto& a, const auto& b) { return a->RegistrySeq() < b->RegistrySeq(); });
   for (auto& tag : tags) {
     TGroupClass* tagGroup = tag->Group();
     m_tags.Add(std::move(tag), tagGroup, this);

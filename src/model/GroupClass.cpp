@@ -58,8 +58,7 @@ TGroupClass* TGroupClass::FindBelow(std::string_view name, const std::string& fu
       name[fullName.size()] != '.')
     return nullptr;
   for (const auto& child : m_children)
-    if (TGroupClass* found = child->FindBelow(name, fullName + "." + child->m_name))
-      return found;
+    if (TGroupClass* found = child->FindBelow(name, fullName + "." + child->m_name)) return found;
   return nullptr;
 }
 
@@ -79,8 +78,7 @@ namespace {
 using TagsByGroup = std::unordered_map<const TGroupClass*, std::vector<const TModbusRegister*>>;
 
 TGroupClass* CloneInto(const TGroupClass& source, TDeviceClass* device, TGroupClass* parent,
-                       const TagsByGroup& tagsOf,
-                       std::unordered_set<const TGroupClass*>& created) {
+                       const TagsByGroup& tagsOf, std::unordered_set<const TGroupClass*>& created) {
   auto group =
       std::make_unique<TGroupClass>(device->UniqueGroupName(parent, source.Name()), parent);
   TGroupClass* copy = device->AddGroup(std::move(group));

@@ -29,9 +29,12 @@ uint32_t ParseUnsigned(const std::string& text, uint32_t max) {
 
 const char* OPCQualityText(uint16_t quality) {
   switch (quality & 0xC0) {
-    case 0xC0: return "Good";
-    case 0x40: return "Uncertain";
-    default: return "Bad";
+    case 0xC0:
+      return "Good";
+    case 0x40:
+      return "Uncertain";
+    default:
+      return "Bad";
   }
 }
 
@@ -49,7 +52,7 @@ TModbusRegister::~TModbusRegister() {
 
 void TModbusRegister::ConvertParams(VarType type) {
   if (type == VarType::DateTime || type == VarType::Bool) return;
-  Variant* params[] = {&Min, &Max, &IncDec, &Sin.Amplitude, &Sin.Offset, &Pila.Amplitude,
+  Variant* params[] = {&Min,        &Max, &IncDec, &Sin.Amplitude, &Sin.Offset, &Pila.Amplitude,
                        &Pila.Offset};
   bool allMatch = true;
   for (const Variant* p : params) allMatch = allMatch && p->Type() == type;
@@ -95,15 +98,20 @@ void TModbusRegister::SetValueLocked(const Variant& v) {
 uint32_t TModbusRegister::RegisterCount() const {
   switch (m_type) {
     case VarType::Word:
-    case VarType::ShortInt: return 1;
+    case VarType::ShortInt:
+      return 1;
     case VarType::Integer:
     case VarType::DWord:
-    case VarType::Float: return 2;
+    case VarType::Float:
+      return 2;
     case VarType::Int64:
     case VarType::Double:
-    case VarType::DateTime: return 4;
-    case VarType::String: return m_regsCount;
-    default: return 0;
+    case VarType::DateTime:
+      return 4;
+    case VarType::String:
+      return m_regsCount;
+    default:
+      return 0;
   }
 }
 
@@ -115,21 +123,28 @@ Variant TModbusRegister::ReadTagFromSpace() const {
   if (!m_device) return m_value;
   const TModbusSpace& space = m_device->Space();
   switch (m_type) {
-    case VarType::Word: return Variant::OfWord(space.ReadWord(Addr, mSpace, DataFormat));
+    case VarType::Word:
+      return Variant::OfWord(space.ReadWord(Addr, mSpace, DataFormat));
     case VarType::ShortInt:
       return Variant::OfShortInt(int16_t(space.ReadWord(Addr, mSpace, DataFormat)));
     case VarType::Integer:
       return Variant::OfInteger(int32_t(space.ReadDWord(Addr, mSpace, DataFormat)));
-    case VarType::DWord: return Variant::OfDWord(space.ReadDWord(Addr, mSpace, DataFormat));
-    case VarType::Float: return Variant::OfFloat(space.ReadSingle(Addr, mSpace, DataFormat));
-    case VarType::Double: return Variant::OfDouble(space.ReadDouble(Addr, mSpace, DataFormat));
+    case VarType::DWord:
+      return Variant::OfDWord(space.ReadDWord(Addr, mSpace, DataFormat));
+    case VarType::Float:
+      return Variant::OfFloat(space.ReadSingle(Addr, mSpace, DataFormat));
+    case VarType::Double:
+      return Variant::OfDouble(space.ReadDouble(Addr, mSpace, DataFormat));
     case VarType::DateTime:
       return Variant::OfDateTime(space.ReadDouble(Addr, mSpace, DataFormat));
-    case VarType::Int64: return Variant::OfInt64(space.ReadInt64(Addr, mSpace, DataFormat));
-    case VarType::Bool: return Variant(space.ReadBit(Addr, BitAddr, mSpace));
+    case VarType::Int64:
+      return Variant::OfInt64(space.ReadInt64(Addr, mSpace, DataFormat));
+    case VarType::Bool:
+      return Variant(space.ReadBit(Addr, BitAddr, mSpace));
     case VarType::String:
       return Variant(space.ReadString(Addr, RegisterCount(), mSpace, DataFormat));
-    default: return m_value;
+    default:
+      return m_value;
   }
 }
 
@@ -164,8 +179,7 @@ std::string TModbusRegister::AddressText() const {
 void TModbusRegister::ParseAddress(const std::string& text) {
   if (IsRegisterBit(*this)) {
     const size_t dot = text.find('.');
-    if (dot == std::string::npos)
-      throw VelkorError("Неверный формат адреса булевой переменной!");
+    if (dot == std::string::npos) throw VelkorError("Неверный формат адреса булевой переменной!");
     const uint32_t addr = ParseUnsigned(text.substr(0, dot), 65535);
     const uint32_t bit = ParseUnsigned(text.substr(dot + 1), UINT32_MAX);
     Addr = uint16_t(addr);
@@ -183,17 +197,27 @@ std::string TModbusRegister::TypeName() const {
 
 const char* TModbusRegister::ScriptTypeName() const {
   switch (m_type) {
-    case VarType::Word: return "Word";
-    case VarType::Float: return "Single";
+    case VarType::Word:
+      return "Word";
+    case VarType::Float:
+      return "Single";
     case VarType::ShortInt:
-    case VarType::Integer: return "Integer";
-    case VarType::DWord: return "Cardinal";
-    case VarType::Int64: return "Longint";
-    case VarType::Bool: return "Boolean";
-    case VarType::DateTime: return "TDateTime";
-    case VarType::Double: return "Double";
-    case VarType::String: return "String";
-    default: return "Variant";
+    case VarType::Integer:
+      return "Integer";
+    case VarType::DWord:
+      return "Cardinal";
+    case VarType::Int64:
+      return "Longint";
+    case VarType::Bool:
+      return "Boolean";
+    case VarType::DateTime:
+      return "TDateTime";
+    case VarType::Double:
+      return "Double";
+    case VarType::String:
+      return "String";
+    default:
+      return "Variant";
   }
 }
 
@@ -203,9 +227,12 @@ std::string TModbusRegister::Caption() const {
 
 std::string TModbusRegister::ValueText() const {
   switch (m_type) {
-    case VarType::Float: return FormatReal(m_value.RawReal(), 8);
-    case VarType::Double: return FormatReal(m_value.RawReal(), 15);
-    default: return m_value.ToString();
+    case VarType::Float:
+      return FormatReal(m_value.RawReal(), 8);
+    case VarType::Double:
+      return FormatReal(m_value.RawReal(), 15);
+    default:
+      return m_value.ToString();
   }
 }
 

@@ -157,8 +157,8 @@ class TModbusRegister {
   std::string m_errorText;
   bool m_errorFlag = false;
   bool m_errorReported = false;
-  uint64_t m_regSeq = 0;   // registry order; 0 while not registered
-  std::string m_regKey;    // the full name the registry indexed this tag under
+  uint64_t m_regSeq = 0;  // registry order; 0 while not registered
+  std::string m_regKey;   // the full name the registry indexed this tag under
 };
 
 }  // namespace velkor

@@ -43,17 +43,14 @@ uint16_t BasicRegsList<Ptr>::NextFreeAddress() const {
 }
 
 template <class Ptr>
-TModbusRegister* BasicRegsList<Ptr>::Add(Ptr tag)
-  requires(!kOwning)
-{
+TModbusRegister* BasicRegsList<Ptr>::Add(Ptr tag) requires(!kOwning) {
   m_items.push_back(tag);
   return tag;
 }
 
 template <class Ptr>
-TModbusRegister* BasicRegsList<Ptr>::Add(Ptr tag, TGroupClass* group, TDeviceClass* device)
-  requires kOwning
-{
+TModbusRegister* BasicRegsList<Ptr>::Add(Ptr tag, TGroupClass* group,
+                                         TDeviceClass* device) requires kOwning {
   TModbusRegister* raw = tag.get();
   raw->SetPlace(group, device);
   m_items.push_back(std::move(tag));
@@ -67,9 +64,7 @@ void BasicRegsList<Ptr>::Remove(const TModbusRegister* tag) {
 }
 
 template <class Ptr>
-Ptr BasicRegsList<Ptr>::Extract(const TModbusRegister* tag)
-  requires kOwning
-{
+Ptr BasicRegsList<Ptr>::Extract(const TModbusRegister* tag) requires kOwning {
   const int i = IndexOf(tag);
   if (i < 0) return nullptr;
   Ptr taken = std::move(m_items[size_t(i)]);

@@ -40,16 +40,13 @@ class BasicRegsList {
 
   // Referring lists: appends. Owning list: takes ownership and sets the tag's group and
   // device.
-  TModbusRegister* Add(Ptr tag)
-    requires(!kOwning);
-  TModbusRegister* Add(Ptr tag, TGroupClass* group, TDeviceClass* device)
-    requires kOwning;
+  TModbusRegister* Add(Ptr tag) requires(!kOwning);
+  TModbusRegister* Add(Ptr tag, TGroupClass* group, TDeviceClass* device) requires kOwning;
   // Removes the first occurrence if present (destroying it when owning).
   void Remove(const TModbusRegister* tag);
   void Delete(int i) { m_items.erase(m_items.begin() + i); }
   // Takes a tag out of an owning list without destroying it; empty if absent.
-  Ptr Extract(const TModbusRegister* tag)
-    requires kOwning;
+  Ptr Extract(const TModbusRegister* tag) requires kOwning;
   // Removes every tag the predicate selects in one pass; returns them (owning lists hand
   // ownership to the caller, which destroys them when it drops the result).
   std::vector<Ptr> ExtractIf(const std::function<bool(const TModbusRegister&)>& pred);

@@ -37,9 +37,12 @@ constexpr Order kOrders[15] = {
 const uint8_t* OrderFor(uint8_t format, int width) {
   if (format < 15 && kOrders[format].width == width) return kOrders[format].bytes;
   switch (width) {
-    case 2: return kOrders[2].bytes;
-    case 4: return kOrders[4].bytes;
-    default: return kOrders[8].bytes;
+    case 2:
+      return kOrders[2].bytes;
+    case 4:
+      return kOrders[4].bytes;
+    default:
+      return kOrders[8].bytes;
   }
 }
 
@@ -79,8 +82,7 @@ const TBitClass* TModbusSpace::Bits(uint8_t space) const {
   return nullptr;
 }
 
-void TModbusSpace::ReadBlock(uint16_t start, uint16_t count, uint8_t space,
-                             uint8_t* dest) const {
+void TModbusSpace::ReadBlock(uint16_t start, uint16_t count, uint8_t space, uint8_t* dest) const {
   if (const uint8_t* regs = Regs(space)) {
     std::memcpy(dest, regs + size_t(start) * 2, size_t(count) * 2);
   } else if (const TBitClass* bits = Bits(space)) {
@@ -94,8 +96,7 @@ void TModbusSpace::ReadBlock(uint16_t start, uint16_t count, uint8_t space,
   }
 }
 
-void TModbusSpace::WriteBlock(uint16_t start, uint16_t count, uint8_t space,
-                              const uint8_t* src) {
+void TModbusSpace::WriteBlock(uint16_t start, uint16_t count, uint8_t space, const uint8_t* src) {
   if (uint8_t* regs = Regs(space)) {
     std::memcpy(regs + size_t(start) * 2, src, size_t(count) * 2);
   } else if (TBitClass* bits = Bits(space)) {
@@ -129,63 +130,51 @@ void TModbusSpace::WriteBytes(uint16_t addr, uint8_t space, uint8_t format, int 
 static_assert(std::endian::native == std::endian::little,
               "typed accessors copy values as little-endian byte arrays");
 
-namespace {
 template <class T>
-T FromBytes(const uint8_t* le) {
+T TModbusSpace::ReadValue(uint16_t addr, uint8_t space, uint8_t format) const {
+  uint8_t le[sizeof(T)];
+  ReadBytes(addr, space, format, sizeof(T), le);
   T value;
   std::memcpy(&value, le, sizeof value);
   return value;
 }
-}  // namespace
 
-uint16_t TModbusSpace::ReadWord(uint16_t addr, uint8_t space, uint8_t format) const {
-  uint8_t le[2];
-  ReadBytes(addr, space, format, 2, le);
-  return FromBytes<uint16_t>(le);
+template <class T>
+void TModbusSpace::WriteValue(uint16_t addr, uint8_t space, uint8_t format, T value) {
+  uint8_t le[sizeof(T)];
+  std::memcpy(le, &value, sizeof value);
+  WriteBytes(addr, space, format, sizeof(T), le);
 }
 
-void TModbusSpace::WriteWord(uint16_t addr, uint8_t space, uint8_t format, uint16_t value) {
-  WriteBytes(addr, space, format, 2, reinterpret_cast<const uint8_t*>(&value));
+uint16_t TModbusSpace::ReadWord(uint16_t a, uint8_t s, uint8_t f) const {
+  return ReadValue<uint16_t>(a, s, f);
 }
-
-uint32_t TModbusSpace::ReadDWord(uint16_t addr, uint8_t space, uint8_t format) const {
-  uint8_t le[4];
-  ReadBytes(addr, space, format, 4, le);
-  return FromBytes<uint32_t>(le);
+uint32_t TModbusSpace::ReadDWord(uint16_t a, uint8_t s, uint8_t f) const {
+  return ReadValue<uint32_t>(a, s, f);
 }
-
-void TModbusSpace::WriteDWord(uint16_t addr, uint8_t space, uint8_t format, uint32_t value) {
-  WriteBytes(addr, space, format, 4, reinterpret_cast<const uint8_t*>(&value));
+float TModbusSpace::ReadSingle(uint16_t a, uint8_t s, uint8_t f) const {
+  return ReadValue<float>(a, s, f);
 }
-
-float TModbusSpace::ReadSingle(uint16_t addr, uint8_t space, uint8_t format) const {
-  uint8_t le[4];
-  ReadBytes(addr, space, format, 4, le);
-  return FromBytes<float>(le);
+int64_t TModbusSpace::ReadInt64(uint16_t a, uint8_t s, uint8_t f) const {
+  return ReadValue<int64_t>(a, s, f);
 }
-
-void TModbusSpace::WriteSingle(uint16_t addr, uint8_t space, uint8_t format, float value) {
-  WriteBytes(addr, space, format, 4, reinterpret_cast<const uint8_t*>(&value));
+double TModbusSpace::ReadDouble(uint16_t a, uint8_t s, uint8_t f) const {
+  return ReadValue<double>(a, s, f);
 }
-
-int64_t TModbusSpace::ReadInt64(uint16_t addr, uint8_t space, uint8_t format) const {
-  uint8_t le[8];
-  ReadBytes(addr, space, format, 8, le);
-  return FromBytes<int64_t>(le);
+void TModbusSpace::WriteWord(uint16_t a, uint8_t s, uint8_t f, uint16_t v) {
+  WriteValue(a, s, f, v);
 }
-
-void TModbusSpace::WriteInt64(uint16_t addr, uint8_t space, uint8_t format, int64_t value) {
-  WriteBytes(addr, space, format, 8, reinterpret_cast<const uint8_t*>(&value));
+void TModbusSpace::WriteDWord(uint16_t a, uint8_t s, uint8_t f, uint32_t v) {
+  WriteValue(a, s, f, v);
 }
-
-double TModbusSpace::ReadDouble(uint16_t addr, uint8_t space, uint8_t format) const {
-  uint8_t le[8];
-  ReadBytes(addr, space, format, 8, le);
-  return FromBytes<double>(le);
+void TModbusSpace::WriteSingle(uint16_t a, uint8_t s, uint8_t f, float v) {
+  WriteValue(a, s, f, v);
 }
-
-void TModbusSpace::WriteDouble(uint16_t addr, uint8_t space, uint8_t format, double value) {
-  WriteBytes(addr, space, format, 8, reinterpret_cast<const uint8_t*>(&value));
+void TModbusSpace::WriteInt64(uint16_t a, uint8_t s, uint8_t f, int64_t v) {
+  WriteValue(a, s, f, v);
+}
+void TModbusSpace::WriteDouble(uint16_t a, uint8_t s, uint8_t f, double v) {
+  WriteValue(a, s, f, v);
 }
 
 bool TModbusSpace::ReadBit(uint16_t addr, uint8_t bit, uint8_t space) const {

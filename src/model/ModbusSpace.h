@@ -74,6 +74,10 @@ class TModbusSpace {
   TBitClass* Bits(uint8_t space);
   const TBitClass* Bits(uint8_t space) const;
 
+  template <class T>
+  T ReadValue(uint16_t addr, uint8_t space, uint8_t format) const;
+  template <class T>
+  void WriteValue(uint16_t addr, uint8_t space, uint8_t format, T value);
   void ReadBytes(uint16_t addr, uint8_t space, uint8_t format, int width, uint8_t* le) const;
   void WriteBytes(uint16_t addr, uint8_t space, uint8_t format, int width, const uint8_t* le);
 

@@ -17,8 +17,7 @@ bool BySeq(const TModbusRegister* a, const TModbusRegister* b) {
 }
 }  // namespace
 
-std::vector<TTagRegistry::Entry>::iterator TTagRegistry::Find(
-    const TModbusRegister* tag) const {
+std::vector<TTagRegistry::Entry>::iterator TTagRegistry::Find(const TModbusRegister* tag) const {
   auto it = std::lower_bound(m_items.begin(), m_items.end(), tag->m_regSeq,
                              [](const Entry& e, uint64_t seq) { return e.seq < seq; });
   return it != m_items.end() && it->tag == tag ? it : m_items.end();
@@ -78,9 +77,7 @@ int TTagRegistry::IndexOf(const TModbusRegister* tag) const {
   return it == m_items.end() ? -1 : int(it - m_items.begin());
 }
 
-bool TTagRegistry::Contains(const TModbusRegister* tag) const {
-  return tag && tag->m_regSeq != 0;
-}
+bool TTagRegistry::Contains(const TModbusRegister* tag) const { return tag && tag->m_regSeq != 0; }
 
 void TTagRegistry::IndexInsert(TModbusRegister* tag) const {
   tag->m_regKey = tag->FullName();

@@ -142,8 +142,8 @@ bool ParseDateTime(std::string_view text, double& oleDate);
 bool ParseNumber(std::string_view text, int64_t& integer, double& real, bool& isInteger);
 
 // OLE date <-> civil date and time.
-double EncodeOleDate(int year, int month, int day, int hour = 0, int minute = 0,
-                     int second = 0, int millisecond = 0);
+double EncodeOleDate(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
+                     int millisecond = 0);
 struct CivilTime {
   int year, month, day, hour, minute, second, millisecond;
 };

@@ -1,8 +1,7 @@
-#include "model/DeviceClass.h"
-
 #include <gtest/gtest.h>
 
 #include "ModelFixture.h"
+#include "model/DeviceClass.h"
 
 namespace velkor {
 namespace {

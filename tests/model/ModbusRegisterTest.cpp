@@ -1,8 +1,7 @@
-#include "model/ModbusRegister.h"
-
 #include <gtest/gtest.h>
 
 #include "ModelFixture.h"
+#include "model/ModbusRegister.h"
 
 namespace velkor {
 namespace {
@@ -33,8 +32,8 @@ struct SetCase {
   uint8_t format;
   uint32_t regsCount;  // String only
   Variant input;
-  const char* valueText;  // the value afterwards
-  Bytes regs;             // at address 5
+  const char* valueText;           // the value afterwards
+  Bytes regs;                      // at address 5
   const char* readBack = nullptr;  // the value the registers give back, if not valueText
 };
 
@@ -64,16 +63,31 @@ INSTANTIATE_TEST_SUITE_P(
         SetCase{"ShortIntNegative", 2, 2, 0, -2, "-2", {0xFF, 0xFE}},
         SetCase{"IntegerMinusOne", 3, 6, 0, -1, "-1", {0xFF, 0xFF, 0xFF, 0xFF}},
         SetCase{"DWordMax", 19, 4, 0, int64_t(4294967295), "4294967295", {0xFF, 0xFF, 0xFF, 0xFF}},
-        SetCase{"DWordLowWordFirst", 19, 4, 0, int64_t(0x11223344), "287454020",
+        SetCase{"DWordLowWordFirst",
+                19,
+                4,
+                0,
+                int64_t(0x11223344),
+                "287454020",
                 {0x33, 0x44, 0x11, 0x22}},
         SetCase{"FloatLowWordFirst", 4, 4, 0, 1.0, "1", {0x00, 0x00, 0x3F, 0x80}},
         SetCase{"FloatHighFirst", 4, 6, 0, 1.0, "1", {0x3F, 0x80, 0x00, 0x00}},
         SetCase{"FloatTenth", 4, 6, 0, 0.1, "0.1", {0x3D, 0xCC, 0xCC, 0xCD}},
-        SetCase{"DoubleTenth", 5, 14, 0, 0.1, "0.1",
-                {0x3F, 0xB9, 0x99, 0x99, 0x99, 0x99, 0x99, 0x9A}},
-        SetCase{"DateTimeDayOne", 7, 14, 0, Variant::OfDateTime(1.0), "31.12.1899",
+        SetCase{
+            "DoubleTenth", 5, 14, 0, 0.1, "0.1", {0x3F, 0xB9, 0x99, 0x99, 0x99, 0x99, 0x99, 0x9A}},
+        SetCase{"DateTimeDayOne",
+                7,
+                14,
+                0,
+                Variant::OfDateTime(1.0),
+                "31.12.1899",
                 {0x3F, 0xF0, 0, 0, 0, 0, 0, 0}},
-        SetCase{"Int64Min", 20, 14, 0, int64_t(INT64_MIN), "-9223372036854775808",
+        SetCase{"Int64Min",
+                20,
+                14,
+                0,
+                int64_t(INT64_MIN),
+                "-9223372036854775808",
                 {0x80, 0, 0, 0, 0, 0, 0, 0}},
         SetCase{"StringSwapped", 256, 2, 2, "ABC", "ABC", {'B', 'A', 0, 'C'}},
         SetCase{"StringCut", 256, 1, 2, "ABCDEF", "ABCDEF", {'A', 'B', 'C', 'D'}, "ABCD"}),
@@ -185,11 +199,11 @@ TEST_F(Tag, TypeTexts) {
     const char* name;
     const char* script;
     uint32_t regs;
-  } rows[] = {{18, "Word", "Word", 1},        {4, "Float", "Single", 2},
-              {2, "ShortInt", "Integer", 1},  {3, "Integer", "Integer", 2},
-              {19, "DWord", "Cardinal", 2},   {20, "Int64", "Longint", 4},
-              {11, "Bool", "Boolean", 0},     {7, "DateTime", "TDateTime", 4},
-              {5, "Double", "Double", 4},     {256, "String (5)", "String", 5}};
+  } rows[] = {{18, "Word", "Word", 1},       {4, "Float", "Single", 2},
+              {2, "ShortInt", "Integer", 1}, {3, "Integer", "Integer", 2},
+              {19, "DWord", "Cardinal", 2},  {20, "Int64", "Longint", 4},
+              {11, "Bool", "Boolean", 0},    {7, "DateTime", "TDateTime", 4},
+              {5, "Double", "Double", 4},    {256, "String (5)", "String", 5}};
   for (const auto& r : rows) {
     TModbusRegister tag;
     tag.SetType(r.type);

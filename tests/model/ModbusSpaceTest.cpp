@@ -1,10 +1,10 @@
-#include "model/ModbusSpace.h"
-
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cstring>
 #include <vector>
+
+#include "model/ModbusSpace.h"
 
 namespace velkor {
 namespace {
@@ -80,7 +80,7 @@ TEST(ModbusSpace, BitBlockPastTheTableReadsZeroAndKeepsCallerBitsBeyondCount) {
 // exact register bytes it must produce, most significant value byte first in `value`.
 struct OrderCase {
   const char* name;
-  int width;        // 2, 4 (DWord and Single), 8 (Int64 and Double)
+  int width;  // 2, 4 (DWord and Single), 8 (Int64 and Double)
   uint8_t format;
   uint64_t value;
   Bytes wire;
