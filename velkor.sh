@@ -6,7 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(g++ cmake ninja-build ccache pkg-config libgtest-dev libgmock-dev libbenchmark-dev locales)
+PACKAGES=(g++ cmake ninja-build ccache pkg-config libgtest-dev libgmock-dev libbenchmark-dev locales
+  libmodbus-dev mbpoll socat)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 deps() {

@@ -1,0 +1,200 @@
+#include "serving/ModbusTCPServer.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+#include "model/ModbusRegister.h"
+#include "runtime/Log.h"
+
+namespace velkor {
+
+// --- connection ---
+
+TModbusTCPClient::TModbusTCPClient(TModbusTCPServer& server, int socket,
+                                   const sockaddr_in& peer)
+    : TTCPServerClient(socket, peer), m_server(server) {}
+
+TModbusTCPClient::~TModbusTCPClient() { StopThread(); }
+
+const TDevicesList& TModbusTCPClient::Devices() const { return m_server.Devices(); }
+
+TraceSource TModbusTCPClient::Source() const {
+  return TraceSource{TraceSource::Kind::Tcp, &m_server};
+}
+
+bool TModbusTCPClient::Send(const uint8_t* bytes, size_t length) {
+  m_out.insert(m_out.end(), bytes, bytes + length);
+  m_replies.push_back(m_out.size());
+  return true;
+}
+
+bool TModbusTCPClient::Flush() {
+  if (m_out.empty()) return true;
+  const bool sent = TTCPServerClient::Send(m_out.data(), m_out.size());
+  if (sent) {
+    size_t begin = 0;
+    for (size_t end : m_replies) {
+      AddTrace(m_out.data() + begin, end - begin, Source(), kTraceSent);
+      begin = end;
+    }
+  }
+  m_out.clear();
+  m_replies.clear();
+  return sent;
+}
+
+void TModbusTCPClient::Delay(uint32_t ms) {
+  Flush();  // replies already made do not wait for this one's delay
+  WakeEvent.Wait(std::chrono::milliseconds(ms));
+  WakeEvent.ResetEvent();
+}
+
+void TModbusTCPClient::DataReceived(const uint8_t* bytes, size_t count) {
+  if (!m_tail.empty()) {
+    m_tail.insert(m_tail.end(), bytes, bytes + count);
+    bytes = m_tail.data();
+    count = m_tail.size();
+  }
+  size_t offset = 0;
+  while (offset < count && !Terminated()) {
+    const size_t left = count - offset;
+    if (left < 6) break;  // not even the length field yet
+    const size_t adu = size_t(bytes[offset + 4] << 8 | bytes[offset + 5]) + 6;
+    if (adu > left) {
+      if (adu > kMaxTcpAdu) offset = count;  // garbage: no such ADU will ever complete
+      break;
+    }
+    ProcessRequest(*this, bytes + offset, adu);
+    offset += adu;
+  }
+  // Keep the unfinished rest (it may point into m_tail itself, hence the copy).
+  std::vector<uint8_t> rest(bytes + offset, bytes + count);
+  m_tail.swap(rest);
+  Flush();
+}
+
+// --- server ---
+
+TModbusTCPServer::TModbusTCPServer() {
+  SetName("Сервер");
+  LogMessage("TModbusTCPServer.Create - " + ThreadIdText());
+}
+
+TModbusTCPServer::~TModbusTCPServer() {
+  LogMessage("TModbusTCPServer.Destroy - " + ThreadIdText());
+  if (Running()) Stop();
+}
+
+void TModbusTCPServer::Start() {
+  LogMessage("TModbusTCPServer.Start - " + ThreadIdText());
+  LockGuard lock(m_lock);
+  if (Running()) return;
+  if (Mode) {
+    m_listener = std::make_unique<TTCPAccept>(Port);
+    m_listener->OnAccept = [this](TTCPAccept&, int socket, const sockaddr_in& peer) {
+      ClientConnectEvent(socket, peer);
+    };
+    m_listener->Activate();
+  } else {
+    // The serial transport arrives with the RTU server; until then say so once.
+    Protocol.Add("Режим Modbus RTU в этой сборке не поддерживается: порт " + COMMPORT +
+                 " не открыт");
+    m_serialRunning = true;
+  }
+}
+
+void TModbusTCPServer::RemoveDeadClients() {
+  std::erase_if(m_clients, [](const std::unique_ptr<TModbusTCPClient>& client) {
+    if (client->IsConnected()) return false;
+    LogMessage("TModbusTCPServer.RemoveClient - " + ThreadIdText());
+    return true;  // destroying it joins its (ended) thread
+  });
+}
+
+void TModbusTCPServer::ClientConnectEvent(int socket, const sockaddr_in& peer) {
+  LogMessage("TModbusTCPServer.ClientConnectEvent - " + ThreadIdText());
+  LockGuard lock(m_lock);
+  RemoveDeadClients();
+  if (m_clients.size() >= MaxConnections) {
+    const std::string text = "Подключение " + PeerText(peer) + " отклонено: открыто " +
+                             std::to_string(MaxConnections) + " подключений";
+    LogMessage("TModbusTCPServer.ClientConnectEvent - " + text);
+    Protocol.Add(text);
+    ::close(socket);
+    return;
+  }
+  auto client = std::make_unique<TModbusTCPClient>(*this, socket, peer);
+  client->OnDisconnect = [](TTCPServerClient& sender, int) {
+    LogMessage("TModbusTCPServer.OnClientDisconnect - " + ThreadIdText());
+    LockGuard clientLock(sender.ThreadLock());
+    sender.OnDisconnect = nullptr;  // Disconnect runs a copy, so this is safe
+  };
+  LogMessage("TModbusTCPServer.AddClient - " + ThreadIdText());
+  TModbusTCPClient* raw = client.get();
+  m_clients.push_back(std::move(client));
+  LogMessage("TModbusTCPClient.Start");
+  raw->Activate();
+}
+
+void TModbusTCPServer::Stop() {
+  LogMessage("TModbusTCPServer.Stop - " + ThreadIdText());
+  if (m_listener) {
+    m_listener->StopThread();
+    m_listener.reset();
+  }
+  m_serialRunning = false;
+  LockGuard lock(m_lock);
+  for (auto& client : m_clients) {
+    LockGuard clientLock(client->ThreadLock());
+    client->OnDisconnect = nullptr;
+  }
+  m_clients.clear();  // each destructor wakes a reply delay, closes and joins
+}
+
+bool TModbusTCPServer::Poll() {
+  if (m_listener) {
+    if (const int error = m_listener->LastError.exchange(0)) Protocol.Add(ErrorText(error));
+  }
+  return Running();
+}
+
+int TModbusTCPServer::ClientCount() const {
+  LockGuard lock(m_lock);
+  int count = 0;
+  for (const auto& client : m_clients) count += client->IsConnected();
+  return count;
+}
+
+size_t TModbusTCPServer::ConnectionObjects() const {
+  LockGuard lock(m_lock);
+  return m_clients.size();
+}
+
+uint16_t TModbusTCPServer::ListeningPort() const {
+  return m_listener ? m_listener->BoundPort() : 0;
+}
+
+std::string TModbusTCPServer::DisplayName() const {
+  return Name() + " (" + (Mode ? std::to_string(Port) : COMMPORT) + ")";
+}
+
+TDeviceClass* TModbusTCPServer::FindDevice(const std::string& name) const {
+  for (const auto& device : Devices())
+    if (device->Name() == name) return device.get();
+  return nullptr;
+}
+
+TModbusRegister* TModbusTCPServer::FindTag(const std::string& fullName) const {
+  for (const auto& device : Devices())
+    if (TModbusRegister* tag = device->Tags().FindByFullName(fullName)) return tag;
+  return nullptr;
+}
+
+std::string TModbusTCPServer::UniqueDeviceName(const std::string& name) const {
+  std::string candidate = name;
+  for (int k = 1; FindDevice(candidate); ++k) candidate = name + "_" + std::to_string(k);
+  return candidate;
+}
+
+}  // namespace velkor

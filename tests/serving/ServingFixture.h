@@ -1,0 +1,66 @@
+#pragma once
+// Helpers shared by the serving tests: hex texts for frames, and a server with three
+// devices (unit 1 answering, unit 2 silent, unit 3 answering) with known table contents.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/DeviceClass.h"
+#include "serving/ModbusTCPServer.h"
+
+namespace velkor {
+
+using Bytes = std::vector<uint8_t>;
+
+inline Bytes Hex(const std::string& text) {
+  Bytes out;
+  for (size_t i = 0; i < text.size();) {
+    if (text[i] == ' ') {
+      ++i;
+      continue;
+    }
+    out.push_back(uint8_t(std::stoul(text.substr(i, 2), nullptr, 16)));
+    i += 2;
+  }
+  return out;
+}
+
+inline std::string HexText(const Bytes& bytes) {
+  std::string out;
+  char buf[4];
+  for (uint8_t b : bytes) {
+    std::snprintf(buf, sizeof buf, out.empty() ? "%02X" : " %02X", b);
+    out += buf;
+  }
+  return out;
+}
+
+class ServingTest : public ::testing::Test {
+ protected:
+  ServingTest() {
+    server.SetName("S");
+    for (int unit : {1, 2, 3}) {
+      auto device = std::make_unique<TDeviceClass>();
+      device->SetName("D" + std::to_string(unit));
+      device->Number = uint8_t(unit);
+      devices.push_back(server.Devices().Add(std::move(device)));
+    }
+    devices[1]->NoReply = true;
+    for (TDeviceClass* d : devices) {
+      TModbusSpace& s = d->Space();
+      for (uint16_t r = 0; r < 10; ++r) s.WriteWord(r, kHoldingRegs, 2, uint16_t(0x0100 + r));
+      s.WriteWord(0, kInputRegs, 2, 0xBEEF);
+      s.WriteBit(0, 0, kCoils, true);
+      s.WriteBit(2, 0, kCoils, true);
+      s.WriteBit(1, 0, kDiscreteInputs, true);
+    }
+  }
+
+  TModbusTCPServer server;
+  std::vector<TDeviceClass*> devices;
+};
+
+}  // namespace velkor
