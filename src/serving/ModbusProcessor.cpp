@@ -23,11 +23,15 @@ size_t HeaderBytes(uint8_t function) {
     case 3:
     case 4:
     case 5:
-    case 6: return 4;
+    case 6:
+      return 4;
     case 15:
-    case 16: return 5;
-    case 22: return 6;
-    default: return 0;
+    case 16:
+      return 5;
+    case 22:
+      return 6;
+    default:
+      return 0;
   }
 }
 
@@ -44,10 +48,13 @@ Check CheckPdu(const uint8_t* pdu, size_t length) {
   const uint16_t quantity = Be16(d + 2);
   switch (function) {
     case 1:
-    case 2: return quantity >= 1 && quantity <= 2000 ? Check::Pass : Check::Fail;
+    case 2:
+      return quantity >= 1 && quantity <= 2000 ? Check::Pass : Check::Fail;
     case 3:
-    case 4: return quantity >= 1 && quantity <= 125 ? Check::Pass : Check::Fail;
-    case 5: return quantity == 0x0000 || quantity == 0xFF00 ? Check::Pass : Check::Fail;
+    case 4:
+      return quantity >= 1 && quantity <= 125 ? Check::Pass : Check::Fail;
+    case 5:
+      return quantity == 0x0000 || quantity == 0xFF00 ? Check::Pass : Check::Fail;
     case 15:
     case 16: {
       const uint8_t byteCount = d[4];
@@ -57,7 +64,8 @@ Check CheckPdu(const uint8_t* pdu, size_t length) {
       if (!ok) return Check::Fail;
       return length < 6u + byteCount ? Check::TooShort : Check::Pass;
     }
-    default: return Check::Pass;  // 6, 22
+    default:
+      return Check::Pass;  // 6, 22
   }
 }
 
@@ -73,13 +81,15 @@ PduReply ServePdu(TDeviceClass& device, const uint8_t* pdu, size_t length, uint8
   if (length < 1 || !IsServed(pdu[0])) return PduReply::None;
   const uint8_t function = pdu[0];
   switch (CheckPdu(pdu, length)) {
-    case Check::TooShort: return PduReply::None;
+    case Check::TooShort:
+      return PduReply::None;
     case Check::Fail:
       reply[0] = uint8_t(function | 0x80);
       reply[1] = kIllegalDataValue;
       replyLength = 2;
       return PduReply::Exception;
-    case Check::Pass: break;
+    case Check::Pass:
+      break;
   }
   const uint8_t* d = pdu + 1;
   const uint16_t start = Be16(d);
@@ -91,7 +101,7 @@ PduReply ServePdu(TDeviceClass& device, const uint8_t* pdu, size_t length, uint8
     case 3:
     case 4: {
       const bool bits = function <= 2;
-      const uint8_t spaceCode = function == 1 ? kCoils
+      const uint8_t spaceCode = function == 1   ? kCoils
                                 : function == 2 ? kDiscreteInputs
                                 : function == 3 ? kHoldingRegs
                                                 : kInputRegs;
@@ -140,7 +150,8 @@ PduReply ServePdu(TDeviceClass& device, const uint8_t* pdu, size_t length, uint8
       space.WriteBlock(start, 1, kHoldingRegs, result);
       return PduReply::Echo;
     }
-    default: return PduReply::None;
+    default:
+      return PduReply::None;
   }
 }
 
@@ -174,13 +185,17 @@ void ProcessRequest(RequestConnection& connection, const uint8_t* adu, size_t le
 
   TDeviceClass* device = connection.Devices().FindByNumber(unit);
   if (!device || device->NoReply.load(std::memory_order_relaxed)) return;
-  if (const uint32_t delay = DrawReplyDelay(device->ReplyTimeout.load(), device->ReplyTimeoutTo.load()))
+  if (const uint32_t delay =
+          DrawReplyDelay(device->ReplyTimeout.load(), device->ReplyTimeoutTo.load()))
     connection.Delay(delay);
   if (connection.Terminated()) return;
 
   switch (ServePdu(*device, pdu, pduLength, reply + 7, replyPdu)) {
-    case PduReply::None: return;
-    case PduReply::Echo: connection.Send(adu, length); return;
+    case PduReply::None:
+      return;
+    case PduReply::Echo:
+      connection.Send(adu, length);
+      return;
     case PduReply::Write:
       std::memcpy(reply, adu, 12);
       PutBe16(reply + 4, 6);

@@ -11,8 +11,7 @@ namespace velkor {
 
 // --- connection ---
 
-TModbusTCPClient::TModbusTCPClient(TModbusTCPServer& server, int socket,
-                                   const sockaddr_in& peer)
+TModbusTCPClient::TModbusTCPClient(TModbusTCPServer& server, int socket, const sockaddr_in& peer)
     : TTCPServerClient(socket, peer), m_server(server) {}
 
 TModbusTCPClient::~TModbusTCPClient() { StopThread(); }

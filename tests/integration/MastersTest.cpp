@@ -29,7 +29,9 @@ std::string Shell(const std::string& command) {
   return out;
 }
 
-bool Have(const std::string& tool) { return Shell("command -v " + tool).find('/') != std::string::npos; }
+bool Have(const std::string& tool) {
+  return Shell("command -v " + tool).find('/') != std::string::npos;
+}
 
 class Masters : public ::testing::Test {
  protected:
@@ -102,7 +104,8 @@ TEST_F(Masters, MbpollReadsAndWrites) {
   EXPECT_NE(inputs.find("0xBEEF"), std::string::npos) << inputs;
   Shell(base + "-t 0 -r 7 127.0.0.1 1");
   EXPECT_TRUE(devices[0]->Space().ReadBit(7, 0, kCoils));
-  const std::string silent = Shell("mbpoll -m tcp -p " + port + " -a 2 -0 -1 -o 0.3 -t 4 -r 0 127.0.0.1");
+  const std::string silent =
+      Shell("mbpoll -m tcp -p " + port + " -a 2 -0 -1 -o 0.3 -t 4 -r 0 127.0.0.1");
   EXPECT_NE(silent.find("timed out"), std::string::npos) << silent;
 }
 

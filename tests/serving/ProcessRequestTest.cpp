@@ -1,8 +1,7 @@
-#include "serving/ModbusProcessor.h"
-
 #include <gtest/gtest.h>
 
 #include "ServingFixture.h"
+#include "serving/ModbusProcessor.h"
 
 namespace velkor {
 namespace {
@@ -66,11 +65,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "00 01 00 00 00 03 01 83 03"},
         ReplyCase{"ReadHoldingQuantity126", "00 01 00 00 00 06 01 03 00 00 00 7E",
                   "00 01 00 00 00 03 01 83 03"},
-        ReplyCase{"ReadInput", "00 02 00 00 00 06 01 04 00 00 00 01", "00 02 00 00 00 05 01 04 02 BE EF"},
-        ReplyCase{"ReadCoils3", "00 03 00 00 00 06 01 01 00 00 00 03", "00 03 00 00 00 04 01 01 01 05"},
+        ReplyCase{"ReadInput", "00 02 00 00 00 06 01 04 00 00 00 01",
+                  "00 02 00 00 00 05 01 04 02 BE EF"},
+        ReplyCase{"ReadCoils3", "00 03 00 00 00 06 01 01 00 00 00 03",
+                  "00 03 00 00 00 04 01 01 01 05"},
         ReplyCase{"ReadDiscrete", "00 03 00 00 00 06 01 02 00 00 00 09",
                   "00 03 00 00 00 05 01 02 02 02 00"},
-        ReplyCase{"ReadCoils2001", "00 03 00 00 00 06 01 01 00 00 07 D1", "00 03 00 00 00 03 01 81 03"},
+        ReplyCase{"ReadCoils2001", "00 03 00 00 00 06 01 01 00 00 07 D1",
+                  "00 03 00 00 00 03 01 81 03"},
         ReplyCase{"ReadAtTopRunsIntoReserve", "00 04 00 00 00 06 01 03 FF FF 00 02",
                   "00 04 00 00 00 07 01 03 04 00 00 00 00"},
         ReplyCase{"WriteCoilBadValue", "00 05 00 00 00 06 01 05 00 01 12 34",
@@ -103,8 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"BroadcastRead", "00 0B 00 00 00 06 00 03 00 00 00 01", ""},
         ReplyCase{"LengthFieldMismatch", "00 0C 00 00 00 07 01 03 00 00 00 01", ""},
         ReplyCase{"TooShortForItsFields", "00 0C 00 00 00 04 01 03 00 00", ""},
-        ReplyCase{"WriteRegistersDataMissing", "00 0C 00 00 00 09 01 10 00 00 00 02 04 00 0A",
-                  ""},
+        ReplyCase{"WriteRegistersDataMissing", "00 0C 00 00 00 09 01 10 00 00 00 02 04 00 0A", ""},
         ReplyCase{"NoFunctionCode", "00 0C 00 00 00 01 01", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -192,7 +193,8 @@ TEST_F(Processor, ReplyDelayIsDrawnWithinTheBounds) {
 TEST_F(Processor, TerminatedConnectionDoesNotTouchTheDevice) {
   FakeConnection connection(server.Devices());
   connection.terminated = true;
-  for (const char* request : {"00 01 00 00 00 06 01 06 00 03 77 77", "00 01 00 00 00 06 00 06 00 03 77 77"}) {
+  for (const char* request :
+       {"00 01 00 00 00 06 01 06 00 03 77 77", "00 01 00 00 00 06 00 06 00 03 77 77"}) {
     const Bytes adu = Hex(request);
     ProcessRequest(connection, adu.data(), adu.size());
   }

@@ -45,13 +45,16 @@ class Master {
     connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   }
   ~Master() { ::close(m_fd); }
-  void Write(const Bytes& bytes) { ASSERT_EQ(::send(m_fd, bytes.data(), bytes.size(), 0), ssize_t(bytes.size())); }
+  void Write(const Bytes& bytes) {
+    ASSERT_EQ(::send(m_fd, bytes.data(), bytes.size(), 0), ssize_t(bytes.size()));
+  }
   // Exactly n bytes, or what arrived before the deadline or the peer's close.
   Bytes Read(size_t n, std::chrono::milliseconds limit = 3000ms) {
     Bytes out;
     const auto deadline = Clock::now() + limit;
     while (out.size() < n) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       pollfd p{m_fd, POLLIN, 0};
       if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0) break;
       uint8_t buf[512];
@@ -241,7 +244,8 @@ TEST(TcpServerNames, DisplayName) {
 }
 
 TEST(TcpServerLog, WritesTheTransportLines) {
-  const auto dir = std::filesystem::temp_directory_path() / ("velkor-log-" + std::to_string(getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("velkor-log-" + std::to_string(getpid()));
   std::filesystem::remove_all(dir);
   LogStart(dir.string());
   {

@@ -1,0 +1,178 @@
+#include "runtime/Tracer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <shared_mutex>
+#include <thread>
+#include <vector>
+
+#include "model/Variant.h"
+#include "runtime/ThreadSafeLog.h"
+
+namespace velkor {
+
+std::atomic<bool> g_tracing{false};
+
+namespace {
+
+constexpr auto kRunWait = std::chrono::milliseconds(50);
+constexpr auto kPassPause = std::chrono::milliseconds(10);
+
+// AddTraceSlow holds the shared side for its whole call, so a tracer that unregisters itself
+// (its destructor) waits until no serving thread is inside it.
+std::shared_mutex g_registryLock;
+TTracer* g_tracer = nullptr;  // under g_registryLock
+
+}  // namespace
+
+std::string TTraceUnit::ToText() const {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  const size_t kept = std::min<size_t>(Length, kKeep);
+  std::string hex;
+  hex.reserve(kept * 3);
+  for (size_t i = 0; i < kept; ++i) {
+    if (i > 0) hex += ' ';
+    hex += kHex[Data[i] >> 4];
+    hex += kHex[Data[i] & 0xF];
+  }
+  return FormatDateTime(Time, true) + " - " + std::to_string(Length) + " - " + hex;
+}
+
+TTracer::TTracer() : TAuxilThread("Tracer") {}
+
+TTracer::~TTracer() {
+  {
+    std::unique_lock<std::shared_mutex> lock(g_registryLock);
+    if (g_tracer == this) {
+      g_tracer = nullptr;
+      g_tracing.store(false);
+    }
+  }
+  StopThread();
+  CloseTraceFile();
+}
+
+void TTracer::AddTrace(const uint8_t* bytes, size_t length, const TraceSource& source,
+                       uint8_t direction) {
+  if (!Enabled()) return;
+  auto unit = std::make_shared<TTraceUnit>();
+  unit->Length = uint32_t(std::min<size_t>(length, UINT32_MAX));
+  std::copy_n(bytes, std::min(length, TTraceUnit::kKeep), unit->Data);
+  unit->Direction = direction;
+  unit->Time = LocalNowOle();
+  unit->Connection = source;
+  // Formatted before taking the lock, which the tracer thread wants too.
+  const std::string line = SaveToFile() ? unit->ToText() + "\n" : std::string();
+  LockGuard guard(ThreadLock());
+  m_records.push_back(std::move(unit));
+  if (!line.empty() && m_saveToFile.load() && m_file) {
+    std::fputs(line.c_str(), m_file);
+    std::fflush(m_file);
+  }
+}
+
+void TTracer::Clear() {
+  LockGuard guard(ThreadLock());
+  m_records.clear();
+}
+
+void TTracer::SetEnabled(bool on) {
+  m_enabled.store(on);
+  {
+    std::unique_lock<std::shared_mutex> lock(g_registryLock);
+    if (g_tracer == this) g_tracing.store(Enabled());  // the latest value, whoever set it
+  }
+  if (on)
+    Activate();
+  else
+    Pause();
+}
+
+void TTracer::SetOnTrace(Viewer viewer) {
+  LockGuard guard(ThreadLock());
+  m_onTrace = std::move(viewer);
+}
+
+size_t TTracer::RecordCount() const {
+  LockGuard guard(ThreadLock());
+  return m_records.size();
+}
+
+void TTracer::SetSaveToFile(bool on) {
+  if (on) {
+    LockGuard guard(ThreadLock());
+    m_saveToFile.store(OpenTraceFile());
+  } else {
+    m_saveToFile.store(false);
+    CloseTraceFile();
+  }
+}
+
+bool TTracer::OpenTraceFile() {
+  LockGuard guard(ThreadLock());
+  if (!m_file) m_file = std::fopen(FileName.c_str(), "a");
+  return m_file != nullptr;
+}
+
+void TTracer::CloseTraceFile() {
+  LockGuard guard(ThreadLock());
+  if (m_file) std::fclose(m_file);
+  m_file = nullptr;
+}
+
+void TTracer::StopThread() {
+  Halt();
+  WaitFor();
+}
+
+void TTracer::Execute() {
+  LowerPriority();
+  std::vector<std::shared_ptr<const TTraceUnit>> fresh;
+  while (!Terminated()) {
+    if (!RunEvent.Wait(kRunWait) || !Enabled()) continue;
+    Viewer viewer;
+    {
+      // A serving thread holding the lock means frames are arriving: try again next pass
+      // rather than make it wait.
+      TryLockGuard guard(ThreadLock());
+      if (!guard.Owns()) {
+        std::this_thread::sleep_for(kPassPause);
+        continue;
+      }
+      const int32_t depth = Depth();
+      if (depth > 0 && m_records.size() > size_t(depth))
+        m_records.erase(m_records.begin(), m_records.end() - depth);
+      // Shown records form a prefix: every pass shows all the unshown ones.
+      auto first = m_records.end();
+      while (first != m_records.begin() && !(*std::prev(first))->Shown) --first;
+      for (auto it = first; it != m_records.end(); ++it) {
+        (*it)->Shown = true;
+        fresh.push_back(*it);
+      }
+      viewer = m_onTrace;
+    }
+    if (viewer)
+      for (const auto& unit : fresh) viewer(unit);
+    fresh.clear();
+    std::this_thread::sleep_for(kPassPause);
+  }
+}
+
+TTracer* Tracer() {
+  std::shared_lock<std::shared_mutex> lock(g_registryLock);
+  return g_tracer;
+}
+
+void SetTracer(TTracer* tracer) {
+  std::unique_lock<std::shared_mutex> lock(g_registryLock);
+  g_tracer = tracer;
+  g_tracing.store(tracer != nullptr && tracer->Enabled());
+}
+
+void AddTraceSlow(const uint8_t* bytes, size_t length, const TraceSource& source,
+                  uint8_t direction) {
+  std::shared_lock<std::shared_mutex> lock(g_registryLock);
+  if (g_tracer) g_tracer->AddTrace(bytes, length, source, direction);
+}
+
+}  // namespace velkor
