@@ -82,7 +82,6 @@ void TTCPAccept::CloseListener() {
   LockGuard lock(ThreadLock());
   const int s = m_socket.exchange(-1);
   if (s < 0) return;
-  ::shutdown(s, SHUT_RD);  // wakes a blocked accept
   ::close(s);
   m_boundPort = 0;
 }
@@ -131,11 +130,16 @@ void TTCPAccept::Execute() {
 }
 
 void TTCPAccept::StopThread() {
+  if (m_stopped.exchange(true)) return;  // the destructor stops too
   LogMessage("TTCPAccept.StopThread IN");
   Halt();
-  CloseListener();
+  {
+    LockGuard lock(ThreadLock());
+    if (m_socket.load() >= 0) ::shutdown(m_socket.load(), SHUT_RD);  // wakes a blocked accept
+  }
   WakeEvent.Set();
   WaitFor();
+  CloseListener();
   LogMessage("TTCPAccept.StopThread OUT");
 }
 
@@ -144,14 +148,15 @@ void TTCPAccept::StopThread() {
 TTCPServerClient::TTCPServerClient(int socket, const sockaddr_in& peer)
     : TAuxilThread("tcp-client"), m_socket(socket), m_peer(peer) {}
 
-TTCPServerClient::~TTCPServerClient() { StopThread(); }
+TTCPServerClient::~TTCPServerClient() {
+  StopThread();
+  ::close(m_socket);
+}
 
 bool TTCPServerClient::Send(const uint8_t* bytes, size_t length) {
   size_t sent = 0;
-  while (sent < length) {
-    const int s = m_socket.load();
-    if (s < 0) break;
-    const ssize_t n = ::send(s, bytes + sent, length - sent, MSG_NOSIGNAL);
+  while (sent < length && m_connected.load()) {
+    const ssize_t n = ::send(m_socket, bytes + sent, length - sent, MSG_NOSIGNAL);
     if (n > 0) {
       sent += size_t(n);
     } else if (n < 0 && errno == EINTR) {
@@ -171,10 +176,8 @@ void TTCPServerClient::Disconnect() {
   DisconnectHandler handler;
   {
     LockGuard lock(ThreadLock());
-    const int s = m_socket.exchange(-1);
-    if (s < 0) return;
-    ::shutdown(s, SHUT_RDWR);  // wakes a blocked recv
-    ::close(s);
+    if (!m_connected.exchange(false)) return;
+    ::shutdown(m_socket, SHUT_RDWR);  // wakes a blocked recv; the peer sees the close
     handler = OnDisconnect;
   }
   if (handler) handler(*this, LastError.load());
@@ -188,8 +191,8 @@ void TTCPServerClient::Execute() {
   while (!Terminated()) {
     try {
       if (!RunEvent.Wait(10ms)) continue;
-      const int s = m_socket.load();
-      const ssize_t n = s < 0 ? -1 : ::recv(s, m_buffer.data(), kReceiveSize, 0);
+      const ssize_t n =
+          m_connected.load() ? ::recv(m_socket, m_buffer.data(), kReceiveSize, 0) : -1;
       if (n < 0 && errno == EINTR) continue;
       LastError = n < 0 ? errno : 0;
       if (Terminated()) break;

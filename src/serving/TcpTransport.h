@@ -47,10 +47,11 @@ class TTCPAccept : public TAuxilThread {
 
  private:
   void InitSocket();
-  void CloseListener();
+  void CloseListener();  // on the listener's own thread, or after it was joined
 
   std::atomic<int> m_socket{-1};
   std::atomic<uint16_t> m_boundPort{0};
+  std::atomic<bool> m_stopped{false};
 };
 
 class TTCPServerClient : public TAuxilThread {
@@ -69,7 +70,7 @@ class TTCPServerClient : public TAuxilThread {
   // Sends all of it (short writes and interrupted calls are retried); on failure halts the
   // connection, closes it and returns false.
   bool Send(const uint8_t* bytes, size_t length);
-  bool IsConnected() const { return m_socket.load() >= 0; }
+  bool IsConnected() const { return m_connected.load(); }
   void Disconnect();
   const sockaddr_in& Peer() const { return m_peer; }
   void StopThread() override;
@@ -79,7 +80,10 @@ class TTCPServerClient : public TAuxilThread {
   virtual void DataReceived(const uint8_t* bytes, size_t count) = 0;
 
  private:
-  std::atomic<int> m_socket;
+  // The descriptor stays allocated (shut down) until the thread is joined: closing it
+  // while the thread may still be in recv would let the number be reused under it.
+  const int m_socket;
+  std::atomic<bool> m_connected{true};
   sockaddr_in m_peer;
   std::vector<uint8_t> m_buffer;
 };

@@ -13,7 +13,9 @@
 #include <thread>
 
 #include "model/DeviceClass.h"
-#include "serving/ModbusTCPServer.h"
+#include "model/ModbusRegister.h"
+#include "serving/ModbusServerList.h"
+#include "simulation/ProjectRunner.h"
 
 namespace velkor {
 namespace {
@@ -27,6 +29,16 @@ std::string Shell(const std::string& command) {
   std::array<char, 512> buf;
   while (fgets(buf.data(), int(buf.size()), pipe.get())) out += buf.data();
   return out;
+}
+
+uint16_t Reg(TDeviceClass* device, uint16_t addr) {
+  auto lock = device->Lock();  // the server's threads write these tables
+  return device->Space().ReadWord(addr, kHoldingRegs, 2);
+}
+
+bool Coil(TDeviceClass* device, uint16_t addr) {
+  auto lock = device->Lock();
+  return device->Space().ReadBit(addr, 0, kCoils);
 }
 
 bool Have(const std::string& tool) {
@@ -86,7 +98,7 @@ TEST_F(Masters, LibmodbusReadsAndWritesEveryTable) {
             "silent error timeout\n"
             "broadcast error timeout\n"
             "fc3 4242\n");
-  EXPECT_EQ(devices[1]->Space().ReadWord(30, kHoldingRegs, 2), 0x4242) << "broadcast";
+  EXPECT_EQ(Reg(devices[1], 30), 0x4242) << "broadcast";
 #endif
 }
 
@@ -95,18 +107,54 @@ TEST_F(Masters, MbpollReadsAndWrites) {
   const std::string base = "mbpoll -m tcp -p " + port + " -a 1 -0 -1 -o 1 ";
   const std::string write = Shell(base + "-t 4 -r 3 127.0.0.1 4660 22136");
   EXPECT_NE(write.find("Written 2 references"), std::string::npos) << write;
-  EXPECT_EQ(devices[0]->Space().ReadWord(3, kHoldingRegs, 2), 4660);
-  EXPECT_EQ(devices[0]->Space().ReadWord(4, kHoldingRegs, 2), 22136);
+  EXPECT_EQ(Reg(devices[0], 3), 4660);
+  EXPECT_EQ(Reg(devices[0], 4), 22136);
   const std::string read = Shell(base + "-t 4:hex -r 3 -c 2 127.0.0.1");
   EXPECT_NE(read.find("[3]: \t0x1234"), std::string::npos) << read;
   EXPECT_NE(read.find("[4]: \t0x5678"), std::string::npos) << read;
   const std::string inputs = Shell(base + "-t 3:hex -r 0 -c 1 127.0.0.1");
   EXPECT_NE(inputs.find("0xBEEF"), std::string::npos) << inputs;
   Shell(base + "-t 0 -r 7 127.0.0.1 1");
-  EXPECT_TRUE(devices[0]->Space().ReadBit(7, 0, kCoils));
+  EXPECT_TRUE(Coil(devices[0], 7));
   const std::string silent =
       Shell("mbpoll -m tcp -p " + port + " -a 2 -0 -1 -o 0.3 -t 4 -r 0 127.0.0.1");
   EXPECT_NE(silent.find("timed out"), std::string::npos) << silent;
+}
+
+// An increment tag (period 100 ms) read twice by mbpoll one second apart: about ten steps.
+TEST(MastersWithSimulation, IncrementTagAdvancesAboutTenTimesASecond) {
+  if (!Have("mbpoll")) GTEST_SKIP() << "mbpoll is not installed";
+  TModbusServerList list;
+  ProjectRunner runner;
+  list.SetHooks(&runner);
+  auto server = std::make_unique<TModbusTCPServer>();
+  server->Port = 0;
+  TDeviceClass* device = server->Devices().Add(std::make_unique<TDeviceClass>());
+  auto tag = std::make_unique<TModbusRegister>();
+  tag->SetName("Counter");
+  tag->WorkType = kWorkIncrement;
+  device->AddTag(std::move(tag));
+  TModbusTCPServer* raw = list.Add(std::move(server));
+  list.Start(true);
+  for (int i = 0; i < 500 && raw->ListeningPort() == 0; ++i) std::this_thread::sleep_for(5ms);
+  const std::string command = "mbpoll -m tcp -p " + std::to_string(raw->ListeningPort()) +
+                              " -a 1 -0 -1 -t 4 -r 0 127.0.0.1";
+  auto read = [&] {
+    const std::string out = Shell(command);
+    const size_t at = out.find("[0]: \t");
+    EXPECT_NE(at, std::string::npos) << out;
+    return at == std::string::npos ? -1L : std::stol(out.substr(at + 6));
+  };
+  const auto t0 = std::chrono::steady_clock::now();
+  const long first = read();
+  std::this_thread::sleep_for(1s);
+  const long second = read();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  list.Stop();
+  const double rate = (second - first) / seconds;
+  EXPECT_GT(rate, 6.0) << first << " -> " << second << " in " << seconds << " s";
+  EXPECT_LT(rate, 11.0) << first << " -> " << second << " in " << seconds << " s";
 }
 
 }  // namespace

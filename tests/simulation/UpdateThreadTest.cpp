@@ -126,6 +126,12 @@ TEST(UpdateThread, LockOrderHoldsUnderLoad) {
   for (int i = 0; i < 6; ++i) project.tags[size_t(i)]->Script().ClearVariables();
 }
 
+// A live tag is read under its lock, as the window does.
+int64_t ValueOf(TModbusRegister* tag) {
+  LockGuard lock(tag->Lock());
+  return tag->GetValue().ToInt64();
+}
+
 TEST(UpdateThread, StartResetsValuesAndStopEndsTheThread) {
   Watchdog watchdog(30s);
   Project project;
@@ -140,10 +146,9 @@ TEST(UpdateThread, StartResetsValuesAndStopEndsTheThread) {
   EXPECT_FALSE(project.tags[0]->HasError());
   // Increment tags with period 0 advance on every cycle of about 10 ms.
   const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (project.tags[1]->GetValue().ToInt64() < 1 + 5 &&
-         std::chrono::steady_clock::now() < deadline)
+  while (ValueOf(project.tags[1]) < 1 + 5 && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(10ms);
-  EXPECT_GE(project.tags[1]->GetValue().ToInt64(), 6);
+  EXPECT_GE(ValueOf(project.tags[1]), 6);
   project.list.Stop();
   EXPECT_FALSE(hooks.UpdateThreadRunning());
   const int64_t frozen = project.tags[1]->GetValue().ToInt64();
