@@ -51,17 +51,24 @@ TModbusRegister::~TModbusRegister() {
 }
 
 void TModbusRegister::ConvertParams(VarType type) {
-  if (type == VarType::DateTime || type == VarType::Bool) return;
+  if (type == VarType::DateTime || type == VarType::Bool) {
+    m_paramsType = type;
+    return;
+  }
   Variant* params[] = {&Min,        &Max, &IncDec, &Sin.Amplitude, &Sin.Offset, &Pila.Amplitude,
                        &Pila.Offset};
   bool allMatch = true;
   for (const Variant* p : params) allMatch = allMatch && p->Type() == type;
-  if (allMatch) return;
-  // Convert into copies first, so a failure changes nothing.
-  Variant converted[std::size(params)];
-  for (size_t i = 0; i < std::size(params); ++i) converted[i] = params[i]->ConvertTo(type);
-  for (size_t i = 0; i < std::size(params); ++i) *params[i] = std::move(converted[i]);
+  if (!allMatch) {
+    // Convert into copies first, so a failure changes nothing.
+    Variant converted[std::size(params)];
+    for (size_t i = 0; i < std::size(params); ++i) converted[i] = params[i]->ConvertTo(type);
+    for (size_t i = 0; i < std::size(params); ++i) *params[i] = std::move(converted[i]);
+  }
+  m_paramsType = type;
 }
+
+void TModbusRegister::ConvertParams() { ConvertParams(m_type); }
 
 void TModbusRegister::SetType(uint16_t code) {
   if (!IsTagType(code)) throw VelkorError("Неизвестный тип данных " + std::to_string(code));
@@ -74,11 +81,11 @@ void TModbusRegister::SetType(uint16_t code) {
 
 void TModbusRegister::SetValue(const Variant& v) {
   if (v.Type() == m_type) {
-    ConvertParams(m_type);
+    if (m_paramsType != m_type) ConvertParams(m_type);
     m_value = v;
   } else {
     Variant converted = v.ConvertTo(m_type);
-    ConvertParams(m_type);
+    if (m_paramsType != m_type) ConvertParams(m_type);
     m_value = std::move(converted);
   }
   if (m_device) m_device->WriteTagToSpace(*this);

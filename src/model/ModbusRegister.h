@@ -48,6 +48,7 @@ class TModbusRegister {
  private:
   TCritSection m_lock;
   VarType m_type = VarType::Word;
+  VarType m_paramsType = VarType::Empty;  // the type the parameters were last brought to
   uint32_t m_regsCount = 0;
   Variant m_value = Variant::OfWord(0);
   TDeviceClass* m_device = nullptr;
@@ -93,6 +94,13 @@ class TModbusRegister {
   uint32_t RegisterCount() const;
   void SetRegsCount(uint32_t count);
   void SetPercent(float percent) { Percent = percent; }
+  // Brings the behaviour parameters (Min, Max, IncDec, the generators' amplitudes and
+  // offsets) to the tag's type; throws, changing nothing, when one does not convert.
+  // SetType does it, and so does the first SetValue after it. The parameters are plain
+  // fields and live far from the value, so the update pass does not check them on every
+  // read-back: a behaviour step calls this first, and so does whoever shows or saves
+  // parameters that were assigned without a SetType.
+  void ConvertParams();
 
   // Registers <-> value (callers hold the device lock; the update pass does).
   Variant ReadTagFromSpace() const;
@@ -147,7 +155,6 @@ class TModbusRegister {
 
  private:
   friend class TTagRegistry;
-  // Brings the behaviour parameters to the type (no-op when they already are).
   void ConvertParams(VarType type);
 
   std::string m_name;

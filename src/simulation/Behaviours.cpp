@@ -33,6 +33,7 @@ void AddFluctuation(TModbusRegister& tag, double range) {
 }  // namespace
 
 void BehaviourStep(TModbusRegister& tag, ScriptStepRunner* scripts) {
+  tag.ConvertParams();  // parameters set since the last SetType take the tag's type
   switch (tag.WorkType) {
     case kWorkIncrement:
       tag.SetValue(tag.GetValue() + tag.IncDec);
