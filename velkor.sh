@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # One entry point for people and CI, so the README's commands and CI never drift apart.
-#   ./velkor.sh run     install dependencies, build, run the main job
+#   ./velkor.sh run     install dependencies, build, serve examples/demo.xml (Ctrl+C stops)
 #   ./velkor.sh test    install dependencies, build with sanitizers, run every test
 #   ./velkor.sh bench   install dependencies, build optimised, run the benchmarks
 set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(g++ cmake ninja-build ccache pkg-config libgtest-dev libgmock-dev libbenchmark-dev locales
-  libmodbus-dev mbpoll socat)
+  libmodbus-dev mbpoll socat libpugixml-dev)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 deps() {
@@ -42,7 +42,7 @@ case "${1:-}" in
   run)
     deps
     build build/release -DCMAKE_BUILD_TYPE=Release -DVELKOR_TESTS=OFF
-    ./build/release/src/app/velkor --version
+    exec ./build/release/src/app/velkor --headless examples/demo.xml
     ;;
   test)
     deps

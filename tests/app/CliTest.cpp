@@ -1,0 +1,165 @@
+// The velkor executable as users run it: options, exit statuses and messages, and a
+// headless run of the bundled example read by a real master and stopped by SIGTERM.
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const std::string kVelkor = VELKOR_EXECUTABLE;
+const std::string kDemo = std::string(VELKOR_SOURCE_DIR) + "/examples/demo.xml";
+
+struct Result {
+  int status;
+  std::string out;  // standard output and error together
+};
+
+Result Run(const std::string& args) {
+  Result r{-1, ""};
+  FILE* pipe = popen((kVelkor + " " + args + " 2>&1").c_str(), "r");
+  if (!pipe) return r;
+  std::array<char, 512> buf;
+  while (fgets(buf.data(), int(buf.size()), pipe)) r.out += buf.data();
+  const int status = pclose(pipe);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("velkor-cli-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  fs::path Write(const std::string& name, const std::string& text) {
+    std::ofstream(dir / name, std::ios::binary) << text;
+    return dir / name;
+  }
+  fs::path dir;
+};
+
+TEST_F(Cli, ConventionalOptions) {
+  const Result version = Run("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(version.out.starts_with("velkor ")) << version.out;
+  EXPECT_EQ(Run("--help").status, 0);
+  const Result unknown = Run("--frobnicate");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.out.find("unknown option '--frobnicate'"), std::string::npos) << unknown.out;
+  EXPECT_EQ(Run("--check").status, 2);
+  EXPECT_EQ(Run("--save-as x.xml").status, 2);
+}
+
+TEST_F(Cli, CheckSummarisesAndRewrites) {
+  const Result check = Run("--check " + kDemo);
+  EXPECT_EQ(check.status, 0) << check.out;
+  EXPECT_EQ(check.out, "servers=1 devices=3 tags=18\n");
+  const fs::path out = dir / "copy.xml";
+  EXPECT_EQ(Run("--check " + kDemo + " --save-as " + out.string()).status, 0);
+  EXPECT_EQ(Run("--check " + out.string()).out, check.out);
+  // A rewrite of a rewrite changes nothing: the writer's form is a fixed point.
+  const fs::path again = dir / "again.xml";
+  EXPECT_EQ(Run("--check " + out.string() + " --save-as " + again.string()).status, 0);
+  EXPECT_EQ(Slurp(out), Slurp(again));
+}
+
+TEST_F(Cli, CheckFailuresExplainThemselves) {
+  const Result missing = Run("--check " + (dir / "nope.xml").string());
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.out.find("nope.xml"), std::string::npos) << missing.out;
+  const Result broken = Run("--check " + Write("broken.xml", "<Servers>\n<Server>\n</Servers>\n").string());
+  EXPECT_EQ(broken.status, 2);
+  EXPECT_NE(broken.out.find("line"), std::string::npos) << broken.out;
+  const Result wrongRoot = Run("--check " + Write("root.xml", "<Project/>").string());
+  EXPECT_EQ(wrongRoot.status, 2);
+  EXPECT_NE(wrongRoot.out.find("Servers"), std::string::npos) << wrongRoot.out;
+  const Result unwritable = Run("--check " + kDemo + " --save-as " + (dir / "no" / "such" / "dir.xml").string());
+  EXPECT_EQ(unwritable.status, 2);
+}
+
+// A headless run on a copy of the example with a port the system chooses.
+TEST_F(Cli, HeadlessServesTheExampleAndStopsOnSigterm) {
+  std::string project = Slurp(kDemo);
+  project = std::regex_replace(project, std::regex("<Port>5020</Port>"), "<Port>0</Port>");
+  const fs::path file = Write("demo.xml", project);
+
+  int errPipe[2];
+  ASSERT_EQ(pipe(errPipe), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(errPipe[1], STDERR_FILENO);
+    close(errPipe[0]);
+    execl(kVelkor.c_str(), kVelkor.c_str(), "--headless", file.c_str(), "--zero-regs", nullptr);
+    _exit(127);
+  }
+  close(errPipe[1]);
+  std::string err;
+  std::smatch port;
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  auto readSome = [&](int ms) {
+    pollfd p{errPipe[0], POLLIN, 0};
+    char buf[512];
+    if (poll(&p, 1, ms) > 0) {
+      const ssize_t n = read(errPipe[0], buf, sizeof buf);
+      if (n > 0) err.append(buf, size_t(n));
+      return n > 0;
+    }
+    return false;
+  };
+  while (!std::regex_search(err, port, std::regex("listening on port (\\d+)")) &&
+         std::chrono::steady_clock::now() < deadline)
+    readSome(100);
+  ASSERT_FALSE(port.empty()) << err;
+
+  if (system("command -v mbpoll > /dev/null") == 0) {
+    const std::string base = "mbpoll -m tcp -p " + port[1].str() + " -0 -1 ";
+    FILE* p = popen((base + "-a 1 -t 3 -r 0 -c 1 127.0.0.1 2>&1").c_str(), "r");
+    std::string out;
+    std::array<char, 256> buf;
+    while (fgets(buf.data(), int(buf.size()), p)) out += buf.data();
+    pclose(p);
+    EXPECT_NE(out.find("[0]: \t4242"), std::string::npos) << out;  // InputWord
+  }
+  ASSERT_EQ(kill(pid, SIGTERM), 0);
+  int status = 0;
+  pid_t done = 0;
+  for (int i = 0; i < 500 && done == 0; ++i) {
+    done = waitpid(pid, &status, WNOHANG);
+    if (done == 0) readSome(10);
+  }
+  if (done == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    FAIL() << "velkor did not stop on SIGTERM\n" << err;
+  }
+  while (readSome(10)) {
+  }
+  close(errPipe[0]);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << err;
+  EXPECT_NE(err.find("stopping"), std::string::npos) << err;
+}
+
+}  // namespace
