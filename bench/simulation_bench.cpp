@@ -72,8 +72,8 @@ int main() {
   using namespace velkor;
   using Clock = std::chrono::steady_clock;
   constexpr int kDevices = 100, kTags = 1000;
-  std::printf("update pass: %d devices x %d tags (2 cores shared with nothing else)\n",
-              kDevices, kTags);
+  std::printf("update pass: %d devices x %d tags (2 cores shared with nothing else)\n", kDevices,
+              kTags);
   TModbusServerList list;
   Build(list, kDevices, kTags);
   list.Items(0)->Start();  // Poll passes only over running servers
@@ -96,9 +96,11 @@ int main() {
   const double cpu0 = CpuSeconds();
   const auto w0 = Clock::now();
   std::this_thread::sleep_for(std::chrono::seconds(3));
-  const double share = (CpuSeconds() - cpu0) / std::chrono::duration<double>(Clock::now() - w0).count();
+  const double share =
+      (CpuSeconds() - cpu0) / std::chrono::duration<double>(Clock::now() - w0).count();
   list.Stop();
-  std::printf("  update thread running: %.0f%% of one core (pass ~%.1f ms + 10 ms sleep per cycle)\n",
-              share * 100, seconds * 1e3);
+  std::printf(
+      "  update thread running: %.0f%% of one core (pass ~%.1f ms + 10 ms sleep per cycle)\n",
+      share * 100, seconds * 1e3);
   return 0;
 }

@@ -65,7 +65,9 @@ void TTCPAccept::InitSocket() {
     ::close(s);
     return;
   }
-  if (::listen(s, 5) != 0) {
+  // A backlog of a handful drops the SYNs of masters that connect in a burst, each one
+  // then waiting a second for its retransmit; the system's maximum costs nothing.
+  if (::listen(s, SOMAXCONN) != 0) {
     LogMessage("TTCPAccept.InitSocket - Failed to listen socket!");
     LastError = errno;
     ::close(s);
