@@ -96,10 +96,14 @@ void TModbusTCPServer::Start() {
     };
     m_listener->Activate();
   } else {
-    // The serial transport arrives with the RTU server; until then say so once.
-    Protocol.Add("Режим Modbus RTU в этой сборке не поддерживается: порт " + COMMPORT +
-                 " не открыт");
-    m_serialRunning = true;
+    m_rtu = std::make_unique<TModbusRTUClient>(*this);
+    m_rtu->BaudRate = BAUD;
+    m_rtu->DataBits = BITS;
+    m_rtu->Parity = PARITY;
+    m_rtu->StopBits = STOPS;
+    m_rtu->Interval = INTERVAL;
+    m_rtu->PortName = COMMPORT;
+    m_rtu->Open();  // a failure stays in LastError for Poll
   }
 }
 
@@ -142,7 +146,10 @@ void TModbusTCPServer::Stop() {
     m_listener->StopThread();
     m_listener.reset();
   }
-  m_serialRunning = false;
+  if (m_rtu) {
+    m_rtu->StopThread();
+    m_rtu.reset();
+  }
   LockGuard lock(m_lock);
   for (auto& client : m_clients) {
     LockGuard clientLock(client->ThreadLock());
@@ -154,6 +161,9 @@ void TModbusTCPServer::Stop() {
 bool TModbusTCPServer::Poll() {
   if (m_listener) {
     if (const int error = m_listener->LastError.exchange(0)) Protocol.Add(ErrorText(error));
+  }
+  if (m_rtu) {
+    if (const int error = m_rtu->LastError.exchange(0)) Protocol.Add(ErrorText(error));
   }
   return Running();
 }

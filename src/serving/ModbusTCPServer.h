@@ -1,7 +1,8 @@
 #pragma once
 // A configured server of the project: a Modbus TCP port (Mode true) or a Modbus RTU line.
 // It owns its devices (ServerNode), while running its transport, and a protocol of its own
-// failures that the user sees.
+// failures that the user sees. A serial port that fails to open is not retried: the handler
+// stays, idle, so the server counts as running and its protocol says why it is silent.
 //
 // A TCP connection costs a thread, so a server keeps at most kMaxConnections open; one
 // more is closed at once and noted in the protocol. Connections whose peer has gone are
@@ -17,6 +18,7 @@
 #include "model/DeviceClass.h"
 #include "runtime/ThreadSafeLog.h"
 #include "serving/ModbusProcessor.h"
+#include "serving/ModbusRTUClient.h"
 #include "serving/TcpTransport.h"
 
 namespace velkor {
@@ -75,7 +77,7 @@ class TModbusTCPServer : public ServerNode {
 
   void Start();
   void Stop();
-  bool Running() const { return m_listener != nullptr || m_serialRunning; }
+  bool Running() const { return m_listener != nullptr || m_rtu != nullptr; }
   // Reports pending transport errors into the protocol; true while running (its devices
   // then get their update pass).
   bool Poll();
@@ -97,7 +99,8 @@ class TModbusTCPServer : public ServerNode {
   mutable TCritSection m_lock;  // the clients list and Start
   std::unique_ptr<TTCPAccept> m_listener;
   std::vector<std::unique_ptr<TModbusTCPClient>> m_clients;
-  bool m_serialRunning = false;
+  // The serial handler while an RTU server runs, also when its port failed to open.
+  std::unique_ptr<TModbusRTUClient> m_rtu;
 };
 
 }  // namespace velkor

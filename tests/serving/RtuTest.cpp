@@ -1,0 +1,530 @@
+// Modbus RTU: the frame rules through ProcessRtuFrame with a recording connection, then the
+// serial handler of a server on a real line, a pty pair made by socat (skipped with a
+// message where socat is missing). Every wait has a deadline; teardown stops the server
+// (joining its thread) before the pair's socat is ended by its PID.
+
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "PtyPair.h"
+#include "ServingFixture.h"
+#include "runtime/Tracer.h"
+#include "serving/Crc16.h"
+#include "serving/ModbusRTUClient.h"
+
+namespace velkor {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using testing::PtyPair;
+
+Bytes WithCrc(Bytes bytes) {
+  bytes.resize(bytes.size() + 2);
+  AppendCrc16(bytes.data(), bytes.size() - 2);
+  return bytes;
+}
+
+Bytes Frame(const std::string& hex) { return WithCrc(Hex(hex)); }
+
+// Function 16 from register `start`, every register 0x4242, then `padding` bytes beyond
+// the data; 9 + 2 × registers + padding bytes with the CRC.
+Bytes WriteRegisters(uint16_t start, int registers, int padding = 0) {
+  Bytes bytes = {0x01,
+                 0x10,
+                 uint8_t(start >> 8),
+                 uint8_t(start),
+                 0,
+                 uint8_t(registers),
+                 uint8_t(2 * registers)};
+  bytes.insert(bytes.end(), size_t(2 * registers + padding), 0x42);
+  return WithCrc(bytes);
+}
+
+// Function 15 from coil 0, every coil on.
+Bytes WriteCoils(int coils) {
+  const int byteCount = (coils + 7) / 8;
+  Bytes bytes = {0x01, 0x0F, 0, 0, uint8_t(coils >> 8), uint8_t(coils), uint8_t(byteCount)};
+  bytes.insert(bytes.end(), size_t(byteCount), 0xFF);
+  return WithCrc(bytes);
+}
+
+// A connection without a line: it records the replies and the delays asked for.
+class RecordingConnection : public RequestConnection {
+ public:
+  explicit RecordingConnection(const TDevicesList& devices) : m_devices(devices) {}
+  const TDevicesList& Devices() const override { return m_devices; }
+  bool Send(const uint8_t* bytes, size_t length) override {
+    sent.emplace_back(bytes, bytes + length);
+    return true;
+  }
+  void Delay(uint32_t ms) override { delays.push_back(ms); }
+  bool Terminated() const override { return terminated; }
+  TraceSource Source() const override { return {TraceSource::Kind::Rtu, nullptr}; }
+
+  std::vector<Bytes> sent;
+  std::vector<uint32_t> delays;
+  bool terminated = false;
+
+ private:
+  const TDevicesList& m_devices;
+};
+
+class RtuFrames : public ServingTest {
+ protected:
+  // The reply to one frame, or "" when nothing was sent.
+  std::string Serve(const Bytes& frame) {
+    RecordingConnection connection(server.Devices());
+    ProcessRtuFrame(connection, frame.data(), frame.size());
+    EXPECT_LE(connection.sent.size(), 1u);
+    return connection.sent.empty() ? "" : HexText(connection.sent[0]);
+  }
+  uint16_t Reg(int device, uint16_t addr) {
+    return devices[size_t(device)]->Space().ReadWord(addr, kHoldingRegs, 2);
+  }
+  bool Coil(int device, uint16_t addr) {
+    return devices[size_t(device)]->Space().ReadBit(addr, 0, kCoils);
+  }
+};
+
+struct RtuCase {
+  const char* name;
+  const char* request;  // without its CRC
+  const char* reply;    // without its CRC; "" for no reply
+};
+
+class RtuReplies : public RtuFrames, public ::testing::WithParamInterface<RtuCase> {};
+
+TEST_P(RtuReplies, AreExact) {
+  const std::string reply = GetParam().reply;
+  EXPECT_EQ(Serve(Frame(GetParam().request)), reply.empty() ? "" : HexText(Frame(reply)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Functions, RtuReplies,
+    ::testing::Values(
+        RtuCase{"ReadHolding", "01 03 00 00 00 02", "01 03 04 01 00 01 01"},
+        RtuCase{"ReadInputOfUnit3", "03 04 00 00 00 01", "03 04 02 BE EF"},
+        RtuCase{"ReadCoils", "01 01 00 00 00 03", "01 01 01 05"},
+        RtuCase{"ReadDiscreteInputs", "01 02 00 00 00 02", "01 02 01 02"},
+        RtuCase{"QuantityZero", "01 03 00 00 00 00", "01 83 03"},
+        RtuCase{"Quantity126", "01 04 00 00 00 7E", "01 84 03"},
+        RtuCase{"CoilValueNeitherOnNorOff", "01 05 00 01 12 34", "01 85 03"},
+        RtuCase{"WriteCoilEchoes", "01 05 00 01 FF 00", "01 05 00 01 FF 00"},
+        RtuCase{"WriteRegisterEchoes", "01 06 00 01 12 34", "01 06 00 01 12 34"},
+        RtuCase{"MaskWriteEchoes", "01 16 00 00 00 F2 00 25", "01 16 00 00 00 F2 00 25"},
+        RtuCase{"WriteCoils", "01 0F 00 00 00 0A 02 CD 01", "01 0F 00 00 00 0A"},
+        RtuCase{"WriteCoilsWrongByteCount", "01 0F 00 00 00 0A 01 CD", "01 8F 03"},
+        RtuCase{"WriteRegisters", "01 10 00 00 00 02 04 00 01 00 02", "01 10 00 00 00 02"},
+        RtuCase{"UnsupportedFunction", "01 08 00 00 00 00", ""},
+        RtuCase{"AnotherSlave", "07 03 00 00 00 01", ""},
+        RtuCase{"SilentDevice", "02 03 00 00 00 01", ""},
+        RtuCase{"BroadcastRead", "00 03 00 00 00 01", ""},
+        RtuCase{"TooShortForItsFunction", "01 03 00 00", ""}, RtuCase{"AddressOnly", "01", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The bytes as a master puts them on the line, CRCs included, independent of AppendCrc16.
+TEST_F(RtuFrames, LiteralFrames) {
+  const std::string read = Serve(Hex("01 03 00 00 00 02 C4 0B"));
+  EXPECT_EQ(read.substr(0, 20), "01 03 04 01 00 01 01");
+  EXPECT_EQ(Hex(read).size(), 9u);
+  EXPECT_TRUE(CheckCrc16(Hex(read).data(), 9));
+  EXPECT_EQ(Serve(Hex("01 03 00 00 00 02 C4 0C")), "") << "bad CRC";
+  EXPECT_EQ(Serve(Hex("01 03 00 00 00 00 45 CA")), "01 83 03 01 31");
+}
+
+TEST_F(RtuFrames, WritesReachTheTables) {
+  ASSERT_NE(Serve(Frame("01 0F 00 00 00 0A 02 CD 01")), "");
+  const bool expected[11] = {1, 0, 1, 1, 0, 0, 1, 1, 1, 0, 0};
+  for (uint16_t c = 0; c < 11; ++c) EXPECT_EQ(Coil(0, c), expected[c]) << "coil " << c;
+  // A broadcast reaches every device, the silent one too, and is answered by none.
+  EXPECT_EQ(Serve(Frame("00 06 00 05 12 34")), "");
+  for (int d = 0; d < 3; ++d) EXPECT_EQ(Reg(d, 5), 0x1234) << "device " << d;
+  // A broadcast that fails a check changes nothing.
+  EXPECT_EQ(Serve(Frame("00 05 00 09 12 34")), "");
+  EXPECT_FALSE(Coil(0, 9));
+  // Frames that are dropped do not write either.
+  EXPECT_EQ(Serve(Frame("02 06 00 06 12 34")), "");
+  EXPECT_EQ(Serve(Frame("07 06 00 06 12 34")), "");
+  Bytes bad = Frame("01 06 00 06 12 34");
+  bad.back() ^= 1;
+  EXPECT_EQ(Serve(bad), "");
+  for (int d = 0; d < 3; ++d) EXPECT_EQ(Reg(d, 6), 0x0106) << "device " << d;
+}
+
+TEST_F(RtuFrames, ReplyDelayAndStop) {
+  devices[0]->ReplyTimeout = devices[0]->ReplyTimeoutTo = 50;
+  RecordingConnection connection(server.Devices());
+  const Bytes read = Frame("01 03 00 00 00 01");
+  ProcessRtuFrame(connection, read.data(), read.size());
+  EXPECT_EQ(connection.delays, std::vector<uint32_t>{50});
+  EXPECT_EQ(connection.sent.size(), 1u);
+  const Bytes broadcast = Frame("00 06 00 07 00 01");
+  ProcessRtuFrame(connection, broadcast.data(), broadcast.size());
+  EXPECT_EQ(connection.delays.size(), 1u) << "a broadcast is not delayed";
+  // Stopped during the delay: the request is neither carried out nor answered.
+  connection.terminated = true;
+  const Bytes write = Frame("01 06 00 08 12 34");
+  ProcessRtuFrame(connection, write.data(), write.size());
+  EXPECT_EQ(connection.sent.size(), 1u);
+  EXPECT_EQ(Reg(0, 8), 0x0108);
+}
+
+struct SizeCase {
+  const char* name;
+  Bytes frame;
+  size_t replyLength;  // 0: dropped
+};
+
+class RtuFrameSizes : public RtuFrames, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(RtuFrameSizes, EveryRequestThatFitsIsServed) {
+  const Bytes& frame = GetParam().frame;
+  const Bytes reply = Hex(Serve(frame));
+  ASSERT_EQ(reply.size(), GetParam().replyLength);
+  if (reply.empty()) return;
+  EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 6), Bytes(frame.begin(), frame.begin() + 6));
+  EXPECT_TRUE(CheckCrc16(reply.data(), reply.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, RtuFrameSizes,
+    ::testing::Values(SizeCase{"Registers123In255Bytes", WriteRegisters(0, 123), 8},
+                      SizeCase{"Coils1968In255Bytes", WriteCoils(1968), 8},
+                      SizeCase{"ExtraByteMakes256", WriteRegisters(0, 123, 1), 8},
+                      SizeCase{"Over256Dropped", WriteRegisters(0, 123, 2), 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RtuFrames, LongestWritesReachTheirLastItem) {
+  ASSERT_NE(Serve(WriteRegisters(0, 123)), "");
+  EXPECT_EQ(Reg(0, 122), 0x4242);
+  EXPECT_EQ(Reg(0, 123), 0x0000);
+  ASSERT_NE(Serve(WriteCoils(1968)), "");
+  EXPECT_TRUE(Coil(0, 1967));
+  EXPECT_FALSE(Coil(0, 1968));
+  EXPECT_EQ(Serve(WriteRegisters(200, 123, 2)), "");
+  EXPECT_EQ(Reg(0, 200), 0x0000) << "an overlong frame writes nothing";
+}
+
+// --- line settings ---
+
+struct LineCase {
+  const char* name;
+  int32_t baud;
+  uint8_t bits, parity, stops;
+  int error;  // 0, or the errno of the refusal
+  speed_t speed;
+  tcflag_t size;
+  bool parityOn, odd, twoStops;
+};
+
+class LineSettings : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(LineSettings, AreAppliedAsTheDialogShowsThem) {
+  const LineCase& c = GetParam();
+  termios t{};
+  t.c_lflag = ICANON | ECHO | ISIG;
+  t.c_iflag = ICRNL | IXON;
+  t.c_cflag = PARENB | PARODD | CSTOPB | CS5;
+  ASSERT_EQ(ConfigureLine(t, c.baud, c.bits, c.parity, c.stops), c.error);
+  if (c.error) return;
+  EXPECT_EQ(cfgetispeed(&t), c.speed);
+  EXPECT_EQ(cfgetospeed(&t), c.speed);
+  EXPECT_EQ(t.c_cflag & CSIZE, c.size);
+  EXPECT_EQ((t.c_cflag & PARENB) != 0, c.parityOn);
+  EXPECT_EQ((t.c_cflag & PARODD) != 0, c.odd);
+  EXPECT_EQ((t.c_cflag & CSTOPB) != 0, c.twoStops);
+  EXPECT_EQ((t.c_iflag & INPCK) != 0, c.parityOn);
+  EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u) << "raw";
+  EXPECT_EQ(t.c_iflag & (ICRNL | IXON), 0u) << "binary bytes pass unchanged";
+  EXPECT_EQ(t.c_cc[VMIN], 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, LineSettings,
+    ::testing::Values(
+        LineCase{"Default8N1", 9600, 8, 0, 0, 0, B9600, CS8, false, false, false},
+        LineCase{"SevenEven", 19200, 7, 1, 0, 0, B19200, CS7, true, false, false},
+        LineCase{"OddTwoStops", 115200, 8, 2, 2, 0, B115200, CS8, true, true, true},
+        LineCase{"Slowest", 1200, 8, 0, 0, 0, B1200, CS8, false, false, false},
+        LineCase{"BeyondTheDialog", 230400, 8, 0, 0, 0, B230400, CS8, false, false, false},
+        LineCase{"OtherBitsAreEight", 9600, 0, 0, 0, 0, B9600, CS8, false, false, false},
+        LineCase{"NonZeroStopsAreTwo", 9600, 8, 0, 1, 0, B9600, CS8, false, false, true},
+        LineCase{"RateWithoutCode", 12345, 8, 0, 0, EINVAL, 0, 0, false, false, false},
+        // B0 would mean "hang up": a rate of 0 must be refused, not mapped to it.
+        LineCase{"RateZero", 0, 8, 0, 0, EINVAL, 0, 0, false, false, false},
+        LineCase{"MarkParity", 9600, 8, 3, 0, EINVAL, 0, 0, false, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- ports that cannot be opened ---
+
+struct OpenFailure {
+  const char* name;
+  const char* port;
+  int error;
+};
+
+class RtuOpenFailures : public ::testing::TestWithParam<OpenFailure> {};
+
+TEST_P(RtuOpenFailures, GiveOneProtocolEntry) {
+  TModbusTCPServer server;
+  server.Mode = false;
+  server.COMMPORT = GetParam().port;
+  server.Start();
+  EXPECT_TRUE(server.Running()) << "an RTU server counts as running all the same";
+  EXPECT_TRUE(server.Poll());
+  server.Poll();
+  ASSERT_EQ(server.Protocol.Count(), 1u);
+  TLogRecord record;
+  ASSERT_TRUE(server.Protocol.Items(0, record));
+  EXPECT_EQ(record.Text, ErrorText(GetParam().error));
+  server.Stop();
+  EXPECT_FALSE(server.Running());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ports, RtuOpenFailures,
+    ::testing::Values(OpenFailure{"MissingPath", "/dev/velkor-no-such-port", ENOENT},
+                      OpenFailure{"MissingBareName", "velkor-no-such-port", ENOENT},
+                      OpenFailure{"NotATerminal", "/dev/null", ENOTTY}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- on a line ---
+
+const Bytes kProbe = Frame("01 03 00 05 00 01");  // register 5 of unit 1 (0x0105 at start)
+
+std::string ProbeReply(uint16_t value) {
+  return HexText(WithCrc({0x01, 0x03, 0x02, uint8_t(value >> 8), uint8_t(value)}));
+}
+
+class RtuLine : public ServingTest {
+ protected:
+  void SetUp() override {
+    if (!pty.Ok()) GTEST_SKIP() << pty.Error();
+  }
+  void TearDown() override { server.Stop(); }
+
+  void StartServer(int32_t interval = 20) {
+    server.Mode = false;
+    server.COMMPORT = pty.A();
+    server.INTERVAL = interval;
+    server.Start();
+  }
+  // The reply expected for a frame, read as soon as it is complete.
+  std::string Exchange(const Bytes& request, size_t replyLength) {
+    pty.Write(request);
+    return HexText(pty.Read(replyLength));
+  }
+  // A frame the server must not answer: after a pause, the next request's reply must be the
+  // first thing to come back (the server serves frames in order, on one thread).
+  void ExpectSilenceThenProbe(const Bytes& frame, uint16_t probeValue) {
+    pty.Write(frame);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 * server.INTERVAL + 50));
+    EXPECT_EQ(Exchange(kProbe, 7), ProbeReply(probeValue));
+  }
+
+  PtyPair pty;
+};
+
+TEST_F(RtuLine, ServesAReadAndAnException) {
+  StartServer();
+  EXPECT_EQ(Exchange(Hex("01 03 00 00 00 02 C4 0B"), 9), HexText(Frame("01 03 04 01 00 01 01")));
+  EXPECT_EQ(Exchange(Hex("01 03 00 00 00 00 45 CA"), 5), "01 83 03 01 31");
+  EXPECT_EQ(Exchange(Frame("03 06 00 01 AB CD"), 8), HexText(Frame("03 06 00 01 AB CD")));
+}
+
+struct SilentCase {
+  const char* name;
+  Bytes frame;
+  uint16_t probeValue;  // what register 5 of unit 1 holds afterwards
+};
+
+class RtuSilences : public RtuLine, public ::testing::WithParamInterface<SilentCase> {};
+
+TEST_P(RtuSilences, AreKeptAndTheNextFrameIsServed) {
+  StartServer();
+  ExpectSilenceThenProbe(GetParam().frame, GetParam().probeValue);
+}
+
+Bytes Damaged(Bytes frame) {
+  frame[2] ^= 0x10;
+  return frame;
+}
+
+Bytes Twice(const Bytes& frame) {
+  Bytes both = frame;
+  both.insert(both.end(), frame.begin(), frame.end());
+  return both;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, RtuSilences,
+    ::testing::Values(SilentCase{"BadCrc", Damaged(Frame("01 06 00 05 42 42")), 0x0105},
+                      SilentCase{"AnotherSlave", Frame("07 06 00 05 42 42"), 0x0105},
+                      SilentCase{"SilentDevice", Frame("02 06 00 05 42 42"), 0x0105},
+                      SilentCase{"BroadcastServedUnanswered", Frame("00 06 00 05 42 42"), 0x4242},
+                      // Two requests with no pause between them are one frame, which fails its CRC.
+                      SilentCase{"TwoRequestsInOneRun", Twice(Frame("01 06 00 05 42 42")), 0x0105},
+                      SilentCase{"OverlongRun", WriteRegisters(0, 123, 5), 0x0105}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RtuLine, FramesApartByMoreThanTheIntervalAreBothAnswered) {
+  StartServer(20);
+  pty.Write(Frame("01 06 00 05 00 07"));
+  std::this_thread::sleep_for(150ms);
+  pty.Write(kProbe);
+  EXPECT_EQ(HexText(pty.Read(15)), HexText(Frame("01 06 00 05 00 07")) + " " + ProbeReply(7));
+}
+
+TEST_F(RtuLine, APauseShorterThanTheIntervalJoinsTwoRequests) {
+  StartServer(150);
+  const Bytes write = Frame("01 06 00 05 42 42");
+  pty.Write(write);
+  std::this_thread::sleep_for(5ms);
+  pty.Write(write);
+  ExpectSilenceThenProbe({}, 0x0105);
+}
+
+TEST_F(RtuLine, ARequestTrickledByteByByteIsOneFrame) {
+  StartServer(200);
+  for (uint8_t b : kProbe) {
+    pty.Write({b});
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(HexText(pty.Read(7)), ProbeReply(0x0105));
+}
+
+TEST_F(RtuLine, LongestFramesArriveWholeAndAreServed) {
+  StartServer();
+  const Bytes registers = WriteRegisters(0, 123, 1);  // 256 bytes
+  EXPECT_EQ(Exchange(registers, 8),
+            HexText(WithCrc(Bytes(registers.begin(), registers.begin() + 6))));
+  const Bytes coils = WriteCoils(1968);
+  EXPECT_EQ(Exchange(coils, 8), HexText(WithCrc(Bytes(coils.begin(), coils.begin() + 6))));
+  auto lock = devices[0]->Lock();
+  EXPECT_EQ(devices[0]->Space().ReadWord(122, kHoldingRegs, 2), 0x4242);
+  EXPECT_TRUE(devices[0]->Space().ReadBit(1967, 0, kCoils));
+}
+
+TEST_F(RtuLine, ABareNameOpensTheDeviceUnderDev) {
+  char target[PATH_MAX] = {};
+  ASSERT_GT(::readlink(pty.A().c_str(), target, sizeof target - 1), 5);
+  ASSERT_EQ(std::string(target).rfind("/dev/", 0), 0u) << target;
+  server.Mode = false;
+  server.INTERVAL = 20;
+  server.COMMPORT = std::string(target).substr(5);  // "pts/N"
+  server.Start();
+  EXPECT_EQ(Exchange(kProbe, 7), ProbeReply(0x0105));
+}
+
+TEST_F(RtuLine, APortInUseIsBusyForASecondServer) {
+  StartServer();
+  TModbusTCPServer second;
+  second.Mode = false;
+  second.COMMPORT = pty.A();
+  second.Start();
+  second.Poll();
+  TLogRecord record;
+  ASSERT_TRUE(second.Protocol.Items(0, record));
+  EXPECT_EQ(record.Text, ErrorText(EBUSY));
+  second.Stop();
+  EXPECT_EQ(Exchange(kProbe, 7), ProbeReply(0x0105)) << "the first one still serves";
+}
+
+TEST_F(RtuLine, ARateWithoutCodeFailsTheOpen) {
+  server.BAUD = 12345;
+  StartServer();
+  server.Poll();
+  TLogRecord record;
+  ASSERT_TRUE(server.Protocol.Items(0, record));
+  EXPECT_EQ(record.Text, ErrorText(EINVAL));
+  pty.Write(kProbe);
+  EXPECT_EQ(pty.Read(1, 300ms).size(), 0u);
+}
+
+TEST_F(RtuLine, ALineThatGoesAwayIsReportedOnce) {
+  StartServer();
+  EXPECT_EQ(Exchange(kProbe, 7), ProbeReply(0x0105));
+  pty.End();
+  const auto deadline = Clock::now() + 3s;
+  while (server.Protocol.Count() == 0 && Clock::now() < deadline) {
+    server.Poll();
+    std::this_thread::sleep_for(5ms);
+  }
+  std::this_thread::sleep_for(100ms);  // the loop keeps finding the hang-up meanwhile
+  server.Poll();
+  ASSERT_EQ(server.Protocol.Count(), 1u);
+  TLogRecord record;
+  ASSERT_TRUE(server.Protocol.Items(0, record));
+  EXPECT_EQ(record.Text, ErrorText(EIO));
+}
+
+enum class Busy { MidFrame, InReplyDelay, Idle };
+
+class RtuStop : public RtuLine, public ::testing::WithParamInterface<Busy> {};
+
+TEST_P(RtuStop, ReturnsPromptly) {
+  devices[0]->ReplyTimeout = devices[0]->ReplyTimeoutTo =
+      GetParam() == Busy::InReplyDelay ? 60000 : 0;
+  StartServer(GetParam() == Busy::MidFrame ? 60000 : 20);
+  if (GetParam() != Busy::Idle) pty.Write(kProbe);
+  std::this_thread::sleep_for(200ms);
+  const auto begin = Clock::now();
+  server.Stop();
+  EXPECT_LT(Clock::now() - begin, 2s);
+  EXPECT_FALSE(server.Running());
+}
+
+INSTANTIATE_TEST_SUITE_P(States, RtuStop,
+                         ::testing::Values(Busy::MidFrame, Busy::InReplyDelay, Busy::Idle),
+                         [](const auto& info) {
+                           return info.param == Busy::MidFrame       ? std::string("MidFrame")
+                                  : info.param == Busy::InReplyDelay ? std::string("InReplyDelay")
+                                                                     : std::string("Idle");
+                         });
+
+TEST_F(RtuLine, TracesFramesReceivedAndRepliesSent) {
+  std::mutex lock;  // before the tracer: its thread calls the viewer until it is stopped
+  std::vector<std::shared_ptr<const TTraceUnit>> seen;
+  TTracer tracer;
+  SetTracer(&tracer);
+  tracer.SetOnTrace([&](const std::shared_ptr<const TTraceUnit>& unit) {
+    std::lock_guard<std::mutex> guard(lock);
+    seen.push_back(unit);
+  });
+  tracer.SetEnabled(true);
+  StartServer();
+  Bytes bad = kProbe;
+  bad.back() ^= 1;
+  ExpectSilenceThenProbe(bad, 0x0105);
+  const auto deadline = Clock::now() + 3s;
+  auto count = [&] {
+    std::lock_guard<std::mutex> guard(lock);
+    return seen.size();
+  };
+  while (count() < 3 && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  server.Stop();
+  SetTracer(nullptr);
+  tracer.StopThread();
+  std::lock_guard<std::mutex> guard(lock);
+  ASSERT_EQ(seen.size(), 3u);
+  const std::pair<Bytes, uint8_t> expected[] = {
+      {bad, kTraceReceived}, {kProbe, kTraceReceived}, {Hex(ProbeReply(0x0105)), kTraceSent}};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(HexText(Bytes(seen[i]->Data, seen[i]->Data + seen[i]->Length)),
+              HexText(expected[i].first))
+        << i;
+    EXPECT_EQ(seen[i]->Direction, expected[i].second) << i;
+    EXPECT_EQ(seen[i]->Connection.kind, TraceSource::Kind::Rtu) << i;
+    EXPECT_EQ(seen[i]->Connection.server, &server) << i;
+  }
+}
+
+}  // namespace
+}  // namespace velkor
