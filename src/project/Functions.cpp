@@ -1,0 +1,113 @@
+#include "project/Functions.h"
+
+#include "model/Error.h"
+
+namespace velkor {
+namespace {
+
+// Names are script identifiers, which the engine compares without letter case; Cyrillic
+// letters fold too, so names typed in either case of the user's alphabet clash as well.
+std::string FoldCase(const std::string& text) {
+  std::string out = text;
+  for (size_t i = 0; i < out.size(); ++i) {
+    unsigned char& c = reinterpret_cast<unsigned char&>(out[i]);
+    if (c >= 'A' && c <= 'Z') {
+      c = c + 32;
+    } else if (c == 0xD0 && i + 1 < out.size()) {
+      unsigned char& next = reinterpret_cast<unsigned char&>(out[i + 1]);
+      if (next >= 0x90 && next <= 0x9F) {  // А..П -> а..п
+        next = next + 0x20;
+      } else if (next >= 0xA0 && next <= 0xAF) {  // Р..Я -> р..я
+        c = 0xD1, next = next - 0x20;
+      } else if (next >= 0x80 && next <= 0x8F) {  // Ѐ..Џ (Ё among them) -> ѐ..џ
+        c = 0xD1, next = next + 0x10;
+      }
+      ++i;
+    }
+  }
+  return out;
+}
+
+bool IsValidName(const std::string& name) {
+  return !name.empty() && name.find(' ') == std::string::npos;
+}
+
+template <class Items>
+int IndexOfName(const Items& items, const std::string& name) {
+  const std::string folded = FoldCase(name);
+  for (size_t i = 0; i < items.size(); ++i)
+    if (FoldCase(items[i]->Name) == folded) return int(i);
+  return -1;
+}
+
+}  // namespace
+
+const char* FunctionScriptTypeName(uint16_t code) {
+  switch (code) {
+    case 18:
+      return "Word";
+    case 4:
+      return "Single";
+    case 2:
+    case 3:
+      return "Integer";
+    case 19:
+      return "Cardinal";
+    case 20:
+      return "Longint";
+    case 11:
+      return "Boolean";
+    case 7:
+      return "TDateTime";
+    case 5:
+      return "Double";
+    default:
+      return "";
+  }
+}
+
+TFuncParam* TFuncParams::Add(std::unique_ptr<TFuncParam> param) {
+  if (!IsValidName(param->Name)) throw VelkorError("Некоррктное имя функции");
+  if (IndexOf(param->Name) >= 0) throw VelkorError("Параметр с таким именем уже существует");
+  m_items.push_back(std::move(param));
+  return m_items.back().get();
+}
+
+int TFuncParams::IndexOf(const std::string& name) const { return IndexOfName(m_items, name); }
+
+std::string TFunction::HeaderLine() const {
+  std::string line = "function " + Name;
+  if (Params.Count() > 0) {
+    line += "( ";
+    for (int i = 0; i < Params.Count(); ++i) {
+      const TFuncParam& param = *Params.Items(i);
+      line += param.Name;
+      if (const std::string type = FunctionScriptTypeName(param.Type); !type.empty())
+        line += ":" + type + "; ";
+    }
+    line += ")";
+  }
+  if (const std::string type = FunctionScriptTypeName(RetType); !type.empty())
+    line += ":" + type + "; ";
+  return line;
+}
+
+TFunction* TFunctions::Add(std::unique_ptr<TFunction> function) {
+  if (!IsValidName(function->Name)) throw VelkorError("Некоррктное имя функции");
+  if (IndexOf(function->Name) >= 0) throw VelkorError("Функция с таким именем уже существует");
+  m_items.push_back(std::move(function));
+  return m_items.back().get();
+}
+
+int TFunctions::IndexOf(const std::string& name) const { return IndexOfName(m_items, name); }
+
+std::vector<std::string> TFunctions::ScriptLines() const {
+  std::vector<std::string> lines;
+  for (const auto& function : m_items) {
+    lines.push_back(function->HeaderLine());
+    lines.insert(lines.end(), function->Text.begin(), function->Text.end());
+  }
+  return lines;
+}
+
+}  // namespace velkor
