@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchUtil.h"
 #include "model/DeviceClass.h"
 #include "model/ModbusRegister.h"
 #include "model/TagRegistry.h"
@@ -17,13 +18,6 @@ namespace velkor {
 namespace {
 
 struct Server : ServerNode {};
-
-// prefix + number, appended piecewise: g++ 12 warns falsely (-Wrestrict) on "lit" + string.
-std::string Named(const char* prefix, int n) {
-  std::string name(prefix);
-  name += std::to_string(n);
-  return name;
-}
 
 // One pass step without the behaviour: SetValue(ReadTagFromSpace()) under the device
 // lock, as the update pass runs it, over 1,000 tags of one type.

@@ -10,17 +10,12 @@
 #include <memory>
 #include <string>
 
+#include "BenchUtil.h"
 #include "model/ModbusRegister.h"
 #include "project/ProjectFile.h"
 
 namespace velkor {
 namespace {
-
-std::string Named(const char* prefix, int n) {
-  std::string name(prefix);
-  name += std::to_string(n);
-  return name;
-}
 
 long PeakRssMb() {
   rusage usage{};

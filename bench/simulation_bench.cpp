@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "BenchUtil.h"
 #include "model/ModbusRegister.h"
 #include "serving/ModbusServerList.h"
 #include "simulation/Behaviours.h"
@@ -18,12 +19,6 @@
 
 namespace velkor {
 namespace {
-
-std::string Named(const char* prefix, int n) {
-  std::string name(prefix);
-  name += std::to_string(n);
-  return name;
-}
 
 double CpuSeconds() {
   rusage usage{};

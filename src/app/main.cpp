@@ -91,7 +91,8 @@ std::string Now() {
 // each tag's error, once.
 class Reporter {
  public:
-  explicit Reporter(Project& project) : m_project(project), m_cursors(size_t(project.Servers.Count()), 0) {}
+  explicit Reporter(Project& project)
+      : m_project(project), m_cursors(size_t(project.Servers.Count()), 0) {}
 
   void Report() {
     for (int i = 0; i < m_project.Servers.Count(); ++i) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "Shell.h"
 #include "model/DeviceClass.h"
 #include "model/ModbusRegister.h"
 #include "serving/ModbusServerList.h"
@@ -22,15 +23,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string Shell(const std::string& command) {
-  std::string out;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen((command + " 2>&1").c_str(), "r"), pclose);
-  if (!pipe) return "popen failed";
-  std::array<char, 512> buf;
-  while (fgets(buf.data(), int(buf.size()), pipe.get())) out += buf.data();
-  return out;
-}
-
 uint16_t Reg(TDeviceClass* device, uint16_t addr) {
   auto lock = device->Lock();  // the server's threads write these tables
   return device->Space().ReadWord(addr, kHoldingRegs, 2);
@@ -39,10 +31,6 @@ uint16_t Reg(TDeviceClass* device, uint16_t addr) {
 bool Coil(TDeviceClass* device, uint16_t addr) {
   auto lock = device->Lock();
   return device->Space().ReadBit(addr, 0, kCoils);
-}
-
-bool Have(const std::string& tool) {
-  return Shell("command -v " + tool).find('/') != std::string::npos;
 }
 
 class Masters : public ::testing::Test {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "../serving/PtyPair.h"
+#include "Shell.h"
 #include "model/DeviceClass.h"
 #include "serving/ModbusTCPServer.h"
 
@@ -19,15 +20,6 @@ namespace {
 
 using testing::FindProgram;
 using testing::PtyPair;
-
-std::string Shell(const std::string& command) {
-  std::string out;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen((command + " 2>&1").c_str(), "r"), pclose);
-  if (!pipe) return "popen failed";
-  std::array<char, 512> buf;
-  while (fgets(buf.data(), int(buf.size()), pipe.get())) out += buf.data();
-  return out;
-}
 
 uint16_t Reg(TDeviceClass* device, uint16_t addr) {
   auto lock = device->Lock();  // the serial thread writes these tables

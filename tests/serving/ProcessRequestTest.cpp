@@ -6,32 +6,11 @@
 namespace velkor {
 namespace {
 
-// A connection without a socket: it records what would be sent and the delays asked for.
-class FakeConnection : public RequestConnection {
- public:
-  explicit FakeConnection(const TDevicesList& devices) : m_devices(devices) {}
-  const TDevicesList& Devices() const override { return m_devices; }
-  bool Send(const uint8_t* bytes, size_t length) override {
-    sent.emplace_back(bytes, bytes + length);
-    return true;
-  }
-  void Delay(uint32_t ms) override { delays.push_back(ms); }
-  bool Terminated() const override { return terminated; }
-  TraceSource Source() const override { return {}; }
-
-  std::vector<Bytes> sent;
-  std::vector<uint32_t> delays;
-  bool terminated = false;
-
- private:
-  const TDevicesList& m_devices;
-};
-
 class Processor : public ServingTest {
  protected:
   // The reply to one request, or "" when nothing was sent.
   std::string Serve(const std::string& request) {
-    FakeConnection connection(server.Devices());
+    RecordingConnection connection(server.Devices());
     const Bytes adu = Hex(request);
     ProcessRequest(connection, adu.data(), adu.size());
     EXPECT_LE(connection.sent.size(), 1u);
@@ -110,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Processor, ReadOf2000CoilsReturns250Bytes) {
-  FakeConnection connection(server.Devices());
+  RecordingConnection connection(server.Devices());
   const Bytes adu = Hex("00 01 00 00 00 06 01 01 00 00 07 D0");
   ProcessRequest(connection, adu.data(), adu.size());
   ASSERT_EQ(connection.sent.size(), 1u);
@@ -174,7 +153,7 @@ TEST_F(Processor, ReplyDelayIsDrawnWithinTheBounds) {
   for (const auto& r : rows) {
     devices[0]->ReplyTimeout = r.lo;
     devices[0]->ReplyTimeoutTo = r.hi;
-    FakeConnection connection(server.Devices());
+    RecordingConnection connection(server.Devices());
     const Bytes adu = Hex("00 01 00 00 00 06 01 03 00 00 00 01");
     for (int i = 0; i < 200; ++i) ProcessRequest(connection, adu.data(), adu.size());
     for (uint32_t d : connection.delays) {
@@ -184,14 +163,14 @@ TEST_F(Processor, ReplyDelayIsDrawnWithinTheBounds) {
     EXPECT_EQ(connection.sent.size(), 200u);
   }
   devices[0]->ReplyTimeout = devices[0]->ReplyTimeoutTo = 0;
-  FakeConnection none(server.Devices());
+  RecordingConnection none(server.Devices());
   const Bytes adu = Hex("00 01 00 00 00 06 01 03 00 00 00 01");
   ProcessRequest(none, adu.data(), adu.size());
   EXPECT_TRUE(none.delays.empty());
 }
 
 TEST_F(Processor, TerminatedConnectionDoesNotTouchTheDevice) {
-  FakeConnection connection(server.Devices());
+  RecordingConnection connection(server.Devices());
   connection.terminated = true;
   for (const char* request :
        {"00 01 00 00 00 06 01 06 00 03 77 77", "00 01 00 00 00 06 00 06 00 03 77 77"}) {

@@ -54,32 +54,11 @@ Bytes WriteCoils(int coils) {
   return WithCrc(bytes);
 }
 
-// A connection without a line: it records the replies and the delays asked for.
-class RecordingConnection : public RequestConnection {
- public:
-  explicit RecordingConnection(const TDevicesList& devices) : m_devices(devices) {}
-  const TDevicesList& Devices() const override { return m_devices; }
-  bool Send(const uint8_t* bytes, size_t length) override {
-    sent.emplace_back(bytes, bytes + length);
-    return true;
-  }
-  void Delay(uint32_t ms) override { delays.push_back(ms); }
-  bool Terminated() const override { return terminated; }
-  TraceSource Source() const override { return {TraceSource::Kind::Rtu, nullptr}; }
-
-  std::vector<Bytes> sent;
-  std::vector<uint32_t> delays;
-  bool terminated = false;
-
- private:
-  const TDevicesList& m_devices;
-};
-
 class RtuFrames : public ServingTest {
  protected:
   // The reply to one frame, or "" when nothing was sent.
   std::string Serve(const Bytes& frame) {
-    RecordingConnection connection(server.Devices());
+    RecordingConnection connection(server.Devices(), TraceSource::Kind::Rtu);
     ProcessRtuFrame(connection, frame.data(), frame.size());
     EXPECT_LE(connection.sent.size(), 1u);
     return connection.sent.empty() ? "" : HexText(connection.sent[0]);
@@ -159,7 +138,7 @@ TEST_F(RtuFrames, WritesReachTheTables) {
 
 TEST_F(RtuFrames, ReplyDelayAndStop) {
   devices[0]->ReplyTimeout = devices[0]->ReplyTimeoutTo = 50;
-  RecordingConnection connection(server.Devices());
+  RecordingConnection connection(server.Devices(), TraceSource::Kind::Rtu);
   const Bytes read = Frame("01 03 00 00 00 01");
   ProcessRtuFrame(connection, read.data(), read.size());
   EXPECT_EQ(connection.delays, std::vector<uint32_t>{50});

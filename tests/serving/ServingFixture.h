@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/DeviceClass.h"
+#include "serving/ModbusProcessor.h"
 #include "serving/ModbusTCPServer.h"
 
 namespace velkor {
@@ -37,6 +38,30 @@ inline std::string HexText(const Bytes& bytes) {
   }
   return out;
 }
+
+// A connection without a socket or line: it records the replies and the delays asked for.
+class RecordingConnection : public RequestConnection {
+ public:
+  explicit RecordingConnection(const TDevicesList& devices,
+                               TraceSource::Kind kind = TraceSource::Kind::Tcp)
+      : m_devices(devices), m_kind(kind) {}
+  const TDevicesList& Devices() const override { return m_devices; }
+  bool Send(const uint8_t* bytes, size_t length) override {
+    sent.emplace_back(bytes, bytes + length);
+    return true;
+  }
+  void Delay(uint32_t ms) override { delays.push_back(ms); }
+  bool Terminated() const override { return terminated; }
+  TraceSource Source() const override { return {m_kind, nullptr}; }
+
+  std::vector<Bytes> sent;
+  std::vector<uint32_t> delays;
+  bool terminated = false;
+
+ private:
+  const TDevicesList& m_devices;
+  TraceSource::Kind m_kind;
+};
 
 class ServingTest : public ::testing::Test {
  protected:

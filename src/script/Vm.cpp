@@ -1,0 +1,1046 @@
+#include "script/Vm.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "script/ScriptEngine.h"
+
+namespace velkor {
+namespace {
+
+constexpr size_t kStackSlots = 1 << 18;  // 4 MiB of registers, committed as used
+
+// Ends the whole call: the script's handlers do not see it.
+struct Abort {
+  std::string text;
+};
+
+std::string RangeText(int64_t v, Scalar s) {
+  const IntRange r = RangeOf(s);
+  const Type* t = StdType(s);
+  return "Range check error: " + std::to_string(v) + " is outside " + t->name + " (" +
+         std::to_string(r.low) + ".." + std::to_string(r.high) + ")";
+}
+
+[[noreturn]] void IndexError(int64_t index, int64_t low, uint32_t count) {
+  Raise(ErrorKind::Range, "Index out of range: " + std::to_string(index) + " (bounds " +
+                              std::to_string(low) + ".." + std::to_string(low + count - 1) + ")");
+}
+
+[[noreturn]] void Overflow() { Raise(ErrorKind::Overflow, "Integer overflow"); }
+[[noreturn]] void DivByZero() { Raise(ErrorKind::DivByZero, "Division by zero"); }
+
+bool IsIntTag(Tag t) {
+  return t == Tag::ShortInt || t == Tag::Integer || t == Tag::Word || t == Tag::DWord ||
+         t == Tag::Int64;
+}
+
+int64_t CheckedRange(int64_t v, Scalar s) {
+  const IntRange r = RangeOf(s);
+  if (v < r.low || v > r.high) Raise(ErrorKind::Range, RangeText(v, s));
+  return v;
+}
+
+// A variant operand as a model Variant; the conversions reuse the model's rules.
+Variant V(const Value& v) { return ToVariant(v); }
+
+void Box(Value& dst, const Value& src, Scalar s) {
+  switch (s) {
+    case Scalar::IntAny:
+      SetTaggedInt(dst, src.i >= INT32_MIN && src.i <= INT32_MAX ? Tag::Integer : Tag::Int64,
+                   src.i);
+      return;
+    case Scalar::Int8:
+    case Scalar::Byte:
+    case Scalar::Int16:
+    case Scalar::Word:
+    case Scalar::Int32:
+    case Scalar::UInt32:
+    case Scalar::Int64:
+    case Scalar::Bool:
+      SetTaggedInt(dst, BoxTag(s), src.i);
+      return;
+    case Scalar::Single:
+    case Scalar::Double:
+    case Scalar::DateTime:
+      SetTaggedReal(dst, BoxTag(s), src.d);
+      return;
+    case Scalar::Char:
+      SetStr(dst, std::string_view(std::string(1, char(src.i))));
+      return;
+    default:
+      Copy(dst, src);
+      return;
+  }
+}
+
+void UnboxRaw(Value& dst, const Value& src, Scalar s) {
+  switch (s) {
+    case Scalar::Int8:
+    case Scalar::Byte:
+    case Scalar::Int16:
+    case Scalar::Word:
+    case Scalar::Int32:
+    case Scalar::UInt32:
+    case Scalar::Int64:
+    case Scalar::IntAny: {
+      const int64_t v = IsIntTag(src.tag) ? src.i : V(src).ToInt64();
+      SetInt(dst, CheckedRange(v, s));
+      return;
+    }
+    case Scalar::Single:
+      SetReal(dst, V(src).ConvertTo(VarType::Float).RawReal());
+      return;
+    case Scalar::Double:
+      SetReal(dst, src.tag == Tag::Double ? src.d : V(src).ToDouble());
+      return;
+    case Scalar::DateTime:
+      SetReal(dst, V(src).ConvertTo(VarType::DateTime).RawReal());
+      return;
+    case Scalar::Bool:
+      SetBool(dst, src.tag == Tag::Bool ? src.i != 0 : V(src).ToBool());
+      return;
+    case Scalar::Char: {
+      const std::string text =
+          src.tag == Tag::String ? std::string(TextOf(src)) : V(src).ToString();
+      if (text.size() != 1) Raise(ErrorKind::Convert, "Could not convert '" + text + "' to Char");
+      SetChar(dst, static_cast<unsigned char>(text[0]));
+      return;
+    }
+    case Scalar::Str:
+      if (src.tag == Tag::String) {
+        Copy(dst, src);
+      } else {
+        SetStr(dst, std::string_view(V(src).ConvertTo(VarType::String).RawText()));
+      }
+      return;
+    default:
+      Copy(dst, src);
+      return;
+  }
+}
+
+std::string Describe(const Value& v) {
+  if (v.tag == Tag::Null) return "Null";
+  if (v.tag == Tag::Empty) return "Unassigned";
+  const std::string text = ToVariant(v).ToString();
+  return v.tag == Tag::String || v.tag == Tag::Char ? "'" + text.substr(0, 60) + "'" : text;
+}
+
+// The model's conversion failures, reworded in the interpreter's terms.
+void Unbox(Value& dst, const Value& src, Scalar s) {
+  try {
+    UnboxRaw(dst, src, s);
+  } catch (const ConversionError&) {
+    Raise(ErrorKind::Convert,
+          "Could not convert variant " + Describe(src) + " to " + StdType(s)->name);
+  } catch (const OverflowError&) {
+    Raise(ErrorKind::Overflow,
+          "Variant " + Describe(src) + " is out of the range of " + StdType(s)->name);
+  }
+}
+
+bool IsSmall(const Value& v) { return v.tag == Tag::Integer || v.tag == Tag::ShortInt; }
+
+int64_t VarInt(const Value& v) {
+  if (IsIntTag(v.tag)) return v.i;
+  if (v.tag == Tag::Bool) return v.i ? -1 : 0;
+  return V(v).ToInt64();
+}
+
+void SetVarInt(Value& dst, int64_t r) {
+  SetTaggedInt(dst, r >= INT32_MIN && r <= INT32_MAX ? Tag::Integer : Tag::Int64, r);
+}
+
+bool IsZero(const Value& v) {
+  if (IsIntTag(v.tag) || v.tag == Tag::Bool) return v.i == 0;
+  if (v.tag == Tag::Double || v.tag == Tag::Float || v.tag == Tag::DateTime) return v.d == 0.0;
+  if (v.tag == Tag::Empty) return true;
+  return false;
+}
+
+void VarArithRaw(Op op, Value& dst, const Value& a, const Value& b) {
+  if (IsSmall(a) && IsSmall(b)) {
+    int64_t r = 0;
+    switch (op) {
+      case Op::AddV:
+        r = a.i + b.i;
+        break;
+      case Op::SubV:
+        r = a.i - b.i;
+        break;
+      case Op::MulV:
+        r = a.i * b.i;
+        break;
+      default:
+        r = INT64_MAX;
+        break;
+    }
+    if (r >= INT32_MIN && r <= INT32_MAX) {
+      SetTaggedInt(dst, Tag::Integer, r);
+      return;
+    }
+  }
+  Variant r;
+  switch (op) {
+    case Op::AddV:
+      if (a.tag == Tag::String && b.tag == Tag::String) {
+        std::string text(TextOf(a));
+        text += TextOf(b);
+        SetStr(dst, NewStr(std::move(text)));
+        return;
+      }
+      r = V(a) + V(b);
+      break;
+    case Op::SubV:
+      r = V(a) - V(b);
+      break;
+    case Op::MulV:
+      r = V(a) * V(b);
+      break;
+    case Op::DivV:
+      if (IsZero(b) && !a.IsHeap() && a.tag != Tag::Null && b.tag != Tag::Null) DivByZero();
+      r = V(a) / V(b);
+      break;
+    default:
+      break;
+  }
+  FromVariant(dst, r);
+}
+
+void VarIntOpRaw(Op op, Value& dst, const Value& a, const Value& b) {
+  if (a.tag == Tag::Null || b.tag == Tag::Null) {
+    SetNull(dst);
+    return;
+  }
+  const bool bools = a.tag == Tag::Bool && b.tag == Tag::Bool;
+  if (bools && (op == Op::AndV || op == Op::OrV || op == Op::XorV)) {
+    const bool x = a.i != 0, y = b.i != 0;
+    SetBool(dst, op == Op::AndV ? x && y : op == Op::OrV ? x || y : x != y);
+    return;
+  }
+  const int64_t x = VarInt(a), y = VarInt(b);
+  int64_t r = 0;
+  switch (op) {
+    case Op::IDivV:
+      if (y == 0) DivByZero();
+      if (x == INT64_MIN && y == -1) Overflow();
+      r = x / y;
+      break;
+    case Op::ModV:
+      if (y == 0) DivByZero();
+      r = y == -1 ? 0 : x % y;
+      break;
+    case Op::AndV:
+      r = x & y;
+      break;
+    case Op::OrV:
+      r = x | y;
+      break;
+    case Op::XorV:
+      r = x ^ y;
+      break;
+    case Op::ShlV:
+      r = int64_t(uint64_t(x) << (y & 63));
+      break;
+    case Op::ShrV:
+      r = int64_t(uint64_t(x) >> (y & 63));
+      break;
+    default:
+      break;
+  }
+  SetVarInt(dst, r);
+}
+
+// -1, 0, 1; 2 when a Null makes the comparison false.
+int VarCompareRaw(const Value& a, const Value& b) {
+  if (a.tag == Tag::Null || b.tag == Tag::Null) return 2;
+  if (IsIntTag(a.tag) && IsIntTag(b.tag)) return (a.i > b.i) - (a.i < b.i);
+  if (a.tag == Tag::String && b.tag == Tag::String) {
+    const int c = TextOf(a).compare(TextOf(b));
+    return (c > 0) - (c < 0);
+  }
+  return Variant::Compare(V(a), V(b));
+}
+
+[[noreturn]] void VariantOpError(const Value& a, const Value& b) {
+  Raise(ErrorKind::Convert, "Invalid variant operation on " + Describe(a) + " and " + Describe(b));
+}
+
+void VarArith(Op op, Value& dst, const Value& a, const Value& b) {
+  try {
+    VarArithRaw(op, dst, a, b);
+  } catch (const ConversionError&) {
+    VariantOpError(a, b);
+  }
+}
+
+void VarIntOp(Op op, Value& dst, const Value& a, const Value& b) {
+  try {
+    VarIntOpRaw(op, dst, a, b);
+  } catch (const ConversionError&) {
+    VariantOpError(a, b);
+  } catch (const OverflowError&) {
+    Raise(ErrorKind::Overflow, "Integer overflow in a variant operation");
+  }
+}
+
+int VarCompare(const Value& a, const Value& b) {
+  try {
+    return VarCompareRaw(a, b);
+  } catch (const ConversionError&) {
+    Raise(ErrorKind::Convert, "Cannot compare " + Describe(a) + " with " + Describe(b));
+  }
+}
+
+int TextCompare(const Value& a, const Value& b) {
+  const int c = TextOf(a).compare(TextOf(b));
+  return (c > 0) - (c < 0);
+}
+
+StrObj* Unique(Value& v) {
+  if (!v.s) return nullptr;
+  if (v.s->refs > 1) {
+    StrObj* copy = NewStr(std::string_view(v.s->text));
+    --v.s->refs;
+    v.s = copy;
+  }
+  return v.s;
+}
+
+void AppendText(Vm& vm, Value& target, std::string_view piece) {
+  vm.Charge(int64_t(piece.size() >> 6));
+  if (target.tag != Tag::String) SetStr(target, nullptr);
+  if (piece.empty()) return;
+  if (!target.s) {
+    SetStr(target, piece);
+    return;
+  }
+  if (target.s->refs > 1) {
+    std::string text;
+    text.reserve(target.s->text.size() + piece.size());
+    text.append(target.s->text).append(piece);
+    vm.Charge(int64_t(text.size() >> 6));
+    SetStr(target, NewStr(std::move(text)));
+    return;
+  }
+  std::string& text = target.s->text;
+  if (text.size() + piece.size() > kMaxStringLength) ThrowOutOfMemory();
+  const size_t before = text.capacity();
+  if (text.size() + piece.size() > before) {
+    // Grow ahead of need and charge the growth before making it.
+    const size_t want = std::max(before * 2, text.size() + piece.size());
+    ChargeHeap(int64_t(want - before));
+    text.reserve(want);
+    const int64_t extra = int64_t(text.capacity()) - int64_t(want);
+    if (extra > 0) ChargeHeap(extra);
+    if (extra < 0) ReleaseHeap(-extra);
+  }
+  text.append(piece);
+}
+
+// Out of line: the dispatch loop's indirect jumps must not leave the scope of a local
+// with a destructor.
+void Concat(Vm& vm, Value& dst, const Value& a, const Value& b) {
+  const std::string_view x = TextOf(a), y = TextOf(b);
+  if (x.size() + y.size() > kMaxStringLength) ThrowOutOfMemory();
+  std::string text;
+  text.reserve(x.size() + y.size());
+  text.append(x).append(y);
+  vm.Charge(int64_t(text.size() >> 6));
+  SetStr(dst, text.empty() ? nullptr : NewStr(std::move(text)));
+}
+
+void AppendValue(Vm& vm, Value& target, const Value& piece) {
+  if (piece.tag == Tag::String && target.tag == Tag::String && piece.s && piece.s == target.s) {
+    const std::string copy(TextOf(piece));  // s := s + s
+    AppendText(vm, target, copy);
+  } else {
+    AppendText(vm, target, TextOf(piece));
+  }
+}
+
+}  // namespace
+
+void Raise(ErrorKind kind, std::string text) { throw RaisedError{std::move(text), 0, kind}; }
+
+Vm::Vm() = default;
+
+Vm::~Vm() {
+  UnwindAll();
+  std::free(m_stack);
+}
+
+void Vm::Attach(const Program* program, std::vector<Value>* globals) {
+  m_program = program;
+  m_globals = globals;
+}
+
+void Vm::BudgetExceeded() {
+  throw Abort{"Script stopped: it ran more than " + std::to_string(m_budget) +
+              " steps (an endless loop?)"};
+}
+
+void Vm::DepthExceeded() {
+  throw Abort{"Script stopped: calls nested deeper than " + std::to_string(kMaxCallDepth) +
+              " (endless recursion?)"};
+}
+
+const std::string& Vm::CurrentExceptionText() const {
+  static const std::string kNone;
+  return m_caught.empty() ? kNone : m_caught.back().text;
+}
+
+bool Vm::CurrentExceptionIs(unsigned mask) const {
+  return !m_caught.empty() && (mask & (1u << unsigned(m_caught.back().kind)));
+}
+
+int Vm::CurrentLine() const {
+  if (m_frames.empty()) return 0;
+  const Frame& f = m_frames.back();
+  const size_t at = size_t(f.pc - f.fn->code.data());
+  return at < f.fn->lines.size() ? f.fn->lines[at] : 0;
+}
+
+void Vm::ReleaseFrame(const Frame& f) {
+  for (int k = 0; k < f.fn->numRegs; ++k) {
+    Value& v = f.base[k];
+    if (v.IsHeap()) Release(v);
+    v.tag = Tag::Empty;
+    v.i = 0;
+  }
+}
+
+void Vm::UnwindAll() {
+  while (!m_frames.empty()) {
+    ReleaseFrame(m_frames.back());
+    m_frames.pop_back();
+  }
+  if (m_stack) SetEmpty(m_stack[0]);
+  m_handlers.clear();
+  m_caught.clear();
+  m_pending.clear();
+}
+
+AggObj* Vm::BuildAgg(int layoutIndex) {
+  const AggLayout& layout = m_program->layouts[size_t(layoutIndex)];
+  AggObj* a = NewAgg(layout.count);
+  Value* slots = a->Slots();
+  try {
+    for (uint32_t k = 0; k < layout.count; ++k) {
+      const SlotInit& init = layout.uniform ? layout.element : layout.slots[k];
+      if (init.tag == Tag::Agg) {
+        slots[k].a = BuildAgg(init.layout);
+        slots[k].tag = Tag::Agg;
+      } else {
+        slots[k].tag = init.tag;  // zero payload: 0, 0.0, '' and #0 alike
+      }
+    }
+  } catch (...) {
+    FreeAgg(a);
+    throw;
+  }
+  if (layout.count > 4096) Charge(layout.count >> 6);
+  return a;
+}
+
+void Vm::Call(int function, Value& result) {
+  if (!m_frames.empty()) throw ScriptError("The script engine was called from inside a call", 0);
+  if (!m_stack) {
+    m_stack = static_cast<Value*>(std::calloc(kStackSlots, sizeof(Value)));
+    if (!m_stack) throw ScriptError("Out of memory", 0);
+    m_frames.reserve(kMaxCallDepth + 2);
+  }
+  const FunctionCode* fn = m_program->functions[size_t(function)].get();
+  m_steps = m_budget;
+  if (size_t(fn->numRegs) + 2 > kStackSlots) throw ScriptError("Routine too large", 0);
+  m_frames.push_back({fn, fn->code.data(), m_stack + 1, m_stack});
+  for (;;) {
+    try {
+      Execute();
+      break;
+    } catch (Abort& a) {
+      const int line = CurrentLine();
+      UnwindAll();
+      throw ScriptError(a.text, line);
+    } catch (RaisedError& e) {
+      Resume(std::move(e));
+    } catch (OverflowError& e) {
+      Resume({e.what(), 0, ErrorKind::Overflow});
+    } catch (ConversionError& e) {
+      Resume({e.what(), 0, ErrorKind::Convert});
+    } catch (ScriptError& e) {  // out of memory from the value layer
+      Resume({e.what(), 0, ErrorKind::Other});
+    } catch (VelkorError& e) {
+      const bool div = std::strcmp(e.what(), "Деление на ноль") == 0;
+      Resume(
+          {div ? "Division by zero" : e.what(), 0, div ? ErrorKind::DivByZero : ErrorKind::Other});
+    } catch (std::bad_alloc&) {
+      Resume({"Out of memory", 0, ErrorKind::Other});
+    } catch (std::exception& e) {
+      Resume({e.what(), 0, ErrorKind::Other});
+    }
+  }
+  result = m_stack[0];
+  m_stack[0].tag = Tag::Empty;
+  m_stack[0].i = 0;
+}
+
+void Vm::Resume(RaisedError error) {
+  if (error.line == 0) error.line = CurrentLine();
+  if (m_handlers.empty()) {
+    UnwindAll();
+    throw ScriptError(error.text, error.line);
+  }
+  const Handler h = m_handlers.back();
+  m_handlers.pop_back();
+  while (m_frames.size() - 1 > h.frame) {
+    ReleaseFrame(m_frames.back());
+    m_frames.pop_back();
+  }
+  m_caught.resize(std::min(m_caught.size(), h.caught));
+  m_pending.resize(std::min(m_pending.size(), h.pending));
+  Frame& f = m_frames.back();
+  f.pc = f.fn->code.data() + h.target;
+  if (h.finally) {
+    SetInt(f.base[h.stateReg], -1);
+    m_pending.push_back(std::move(error));
+  } else {
+    m_caught.push_back(std::move(error));
+  }
+}
+
+void Vm::Execute() {
+  static void* const kLabels[] = {
+#define VELKOR_OP_LABEL(name) &&L_##name,
+      VELKOR_OPCODES(VELKOR_OP_LABEL)
+#undef VELKOR_OP_LABEL
+  };
+  static_assert(sizeof(kLabels) / sizeof(kLabels[0]) == size_t(Op::Count));
+
+  Frame* fr = &m_frames.back();
+  const Instr* pc = fr->pc;
+  Value* R = fr->base;
+  Value* G = m_globals->data();
+  const Value* K = m_program->constants.data();
+  const Instr* ip = nullptr;
+
+#define DISPATCH()              \
+  do {                          \
+    ip = pc++;                  \
+    fr->pc = ip;                \
+    goto* kLabels[int(ip->op)]; \
+  } while (0)
+#define RA R[ip->a]
+#define RB R[ip->b]
+#define RC R[ip->c]
+
+  DISPATCH();
+
+L_Nop:
+  DISPATCH();
+L_Move:
+  Copy(RA, RB);
+  DISPATCH();
+L_LoadK:
+  Copy(RA, K[ip->BC()]);
+  DISPATCH();
+L_LoadInt:
+  SetInt(RA, ip->BC());
+  DISPATCH();
+L_LoadChar:
+  SetChar(RA, ip->b);
+  DISPATCH();
+L_LoadBool:
+  SetBool(RA, ip->b != 0);
+  DISPATCH();
+L_LoadStr0:
+  SetStr(RA, nullptr);
+  DISPATCH();
+L_LoadEmpty:
+  SetEmpty(RA);
+  DISPATCH();
+L_LoadNull:
+  SetNull(RA);
+  DISPATCH();
+L_GetGlobal:
+  Copy(RA, G[ip->BC()]);
+  DISPATCH();
+L_SetGlobal:
+  Copy(G[ip->BC()], RA);
+  DISPATCH();
+L_GetUp : {
+  Value* f = R;
+  for (int h = 0; h < ip->x; ++h) f = f[0].ref;
+  Copy(RA, f[ip->b]);
+  DISPATCH();
+}
+L_SetUp : {
+  Value* f = R;
+  for (int h = 0; h < ip->x; ++h) f = f[0].ref;
+  Copy(f[ip->b], RA);
+  DISPATCH();
+}
+L_RefReg:
+  SetRef(RA, &RB);
+  DISPATCH();
+L_RefGlobal:
+  SetRef(RA, &G[ip->BC()]);
+  DISPATCH();
+L_RefUp : {
+  Value* f = R;
+  for (int h = 0; h < ip->x; ++h) f = f[0].ref;
+  SetRef(RA, &f[ip->b]);
+  DISPATCH();
+}
+L_RefIdx : {
+  AggObj* agg = RB.a;
+  const int64_t index = RC.i - ip->SX();
+  if (uint64_t(index) >= agg->count) IndexError(RC.i, ip->SX(), agg->count);
+  SetRef(RA, &agg->Slots()[index]);
+  DISPATCH();
+}
+L_RefFld:
+  SetRef(RA, &RB.a->Slots()[ip->c]);
+  DISPATCH();
+L_LoadRef:
+  Copy(RA, *RB.ref);
+  DISPATCH();
+L_StoreRef:
+  Copy(*RA.ref, RB);
+  DISPATCH();
+L_NewAgg : {
+  AggObj* a = BuildAgg(ip->BC());
+  if (RA.IsHeap()) Release(RA);
+  RA.tag = Tag::Agg;
+  RA.a = a;
+  DISPATCH();
+}
+L_CopyAgg:
+  CopyAggInto(RA.a, RB.a);
+  if (RA.a->count > 4096) Charge(RA.a->count >> 6);
+  DISPATCH();
+L_CloneAgg : {
+  AggObj* a = CloneAgg(RB.a);
+  if (RA.IsHeap()) Release(RA);
+  RA.tag = Tag::Agg;
+  RA.a = a;
+  DISPATCH();
+}
+L_GetIdx : {
+  AggObj* agg = RB.a;
+  const int64_t index = RC.i - ip->SX();
+  if (uint64_t(index) >= agg->count) IndexError(RC.i, ip->SX(), agg->count);
+  Copy(RA, agg->Slots()[index]);
+  DISPATCH();
+}
+L_SetIdx : {
+  AggObj* agg = RA.a;
+  const int64_t index = RB.i - ip->SX();
+  if (uint64_t(index) >= agg->count) IndexError(RB.i, ip->SX(), agg->count);
+  Copy(agg->Slots()[index], RC);
+  DISPATCH();
+}
+L_GetFld:
+  Copy(RA, RB.a->Slots()[ip->c]);
+  DISPATCH();
+L_SetFld:
+  Copy(RA.a->Slots()[ip->b], RC);
+  DISPATCH();
+L_StrIdx : {
+  const std::string_view text = TextOf(RB);
+  const int64_t index = RC.i;
+  if (index < 1 || uint64_t(index) > text.size())
+    Raise(ErrorKind::Range, "String index out of range: " + std::to_string(index) + " (length " +
+                                std::to_string(text.size()) + ")");
+  SetChar(RA, static_cast<unsigned char>(text[size_t(index - 1)]));
+  DISPATCH();
+}
+L_StrSet : {
+  const int64_t index = RB.i;
+  const size_t size = RA.s ? RA.s->text.size() : 0;
+  if (index < 1 || uint64_t(index) > size)
+    Raise(ErrorKind::Range, "String index out of range: " + std::to_string(index) + " (length " +
+                                std::to_string(size) + ")");
+  Unique(RA)->text[size_t(index - 1)] = char(RC.i);
+  DISPATCH();
+}
+L_AddI : {
+  int64_t r;
+  if (__builtin_add_overflow(RB.i, RC.i, &r)) Overflow();
+  SetInt(RA, r);
+  DISPATCH();
+}
+L_SubI : {
+  int64_t r;
+  if (__builtin_sub_overflow(RB.i, RC.i, &r)) Overflow();
+  SetInt(RA, r);
+  DISPATCH();
+}
+L_MulI : {
+  int64_t r;
+  if (__builtin_mul_overflow(RB.i, RC.i, &r)) Overflow();
+  SetInt(RA, r);
+  DISPATCH();
+}
+L_DivI : {
+  const int64_t y = RC.i;
+  if (y == 0) DivByZero();
+  if (y == -1 && RB.i == INT64_MIN) Overflow();
+  SetInt(RA, RB.i / y);
+  DISPATCH();
+}
+L_ModI : {
+  const int64_t y = RC.i;
+  if (y == 0) DivByZero();
+  SetInt(RA, y == -1 ? 0 : RB.i % y);
+  DISPATCH();
+}
+L_AndI:
+  SetInt(RA, RB.i & RC.i);
+  DISPATCH();
+L_OrI:
+  SetInt(RA, RB.i | RC.i);
+  DISPATCH();
+L_XorI:
+  SetInt(RA, RB.i ^ RC.i);
+  DISPATCH();
+L_ShlI:
+  SetInt(RA, int64_t(uint64_t(RB.i) << (RC.i & 63)));
+  DISPATCH();
+L_ShrI:
+  SetInt(RA, int64_t(uint64_t(RB.i) >> (RC.i & 63)));
+  DISPATCH();
+L_AddIK : {
+  int64_t r;
+  if (__builtin_add_overflow(RB.i, int64_t(ip->SC()), &r)) Overflow();
+  SetInt(RA, r);
+  DISPATCH();
+}
+L_NegI:
+  if (RB.i == INT64_MIN) Overflow();
+  SetInt(RA, -RB.i);
+  DISPATCH();
+L_NotI:
+  SetInt(RA, ~RB.i);
+  DISPATCH();
+L_AddF:
+  SetReal(RA, RB.d + RC.d);
+  DISPATCH();
+L_SubF:
+  SetReal(RA, RB.d - RC.d);
+  DISPATCH();
+L_MulF:
+  SetReal(RA, RB.d * RC.d);
+  DISPATCH();
+L_DivF:
+  if (RC.d == 0.0) DivByZero();
+  SetReal(RA, RB.d / RC.d);
+  DISPATCH();
+L_NegF:
+  SetReal(RA, -RB.d);
+  DISPATCH();
+L_IToF:
+  SetReal(RA, double(RB.i));
+  DISPATCH();
+L_ToSingle : {
+  const double v = RB.d;
+  if (std::isfinite(v) && std::fabs(v) > FLT_MAX)
+    Raise(ErrorKind::Overflow, "Floating point overflow: " + FormatReal(v) + " exceeds Single");
+  SetReal(RA, double(float(v)));
+  DISPATCH();
+}
+L_MoveChk : {
+  const int64_t v = RB.i;
+  const Scalar s = Scalar(ip->x);
+  const IntRange r = RangeOf(s);
+  if (v < r.low || v > r.high) Raise(ErrorKind::Range, RangeText(v, s));
+  SetTaggedInt(RA, s == Scalar::Char ? Tag::Char : Tag::Int64, v);
+  DISPATCH();
+}
+L_EqI:
+  SetBool(RA, RB.i == RC.i);
+  DISPATCH();
+L_NeI:
+  SetBool(RA, RB.i != RC.i);
+  DISPATCH();
+L_LtI:
+  SetBool(RA, RB.i < RC.i);
+  DISPATCH();
+L_LeI:
+  SetBool(RA, RB.i <= RC.i);
+  DISPATCH();
+L_GtI:
+  SetBool(RA, RB.i > RC.i);
+  DISPATCH();
+L_GeI:
+  SetBool(RA, RB.i >= RC.i);
+  DISPATCH();
+L_EqF:
+  SetBool(RA, RB.d == RC.d);
+  DISPATCH();
+L_NeF:
+  SetBool(RA, RB.d != RC.d);
+  DISPATCH();
+L_LtF:
+  SetBool(RA, RB.d < RC.d);
+  DISPATCH();
+L_LeF:
+  SetBool(RA, RB.d <= RC.d);
+  DISPATCH();
+L_GtF:
+  SetBool(RA, RB.d > RC.d);
+  DISPATCH();
+L_GeF:
+  SetBool(RA, RB.d >= RC.d);
+  DISPATCH();
+L_EqS:
+  SetBool(RA, TextOf(RB) == TextOf(RC));
+  DISPATCH();
+L_NeS:
+  SetBool(RA, TextOf(RB) != TextOf(RC));
+  DISPATCH();
+L_LtS:
+  SetBool(RA, TextCompare(RB, RC) < 0);
+  DISPATCH();
+L_LeS:
+  SetBool(RA, TextCompare(RB, RC) <= 0);
+  DISPATCH();
+L_GtS:
+  SetBool(RA, TextCompare(RB, RC) > 0);
+  DISPATCH();
+L_GeS:
+  SetBool(RA, TextCompare(RB, RC) >= 0);
+  DISPATCH();
+L_EqV : {
+  const int c = VarCompare(RB, RC);
+  SetBool(RA, c == 0);
+  DISPATCH();
+}
+L_NeV : {
+  const int c = VarCompare(RB, RC);
+  SetBool(RA, c != 0 && !(c == 2 && RB.tag == Tag::Null && RC.tag == Tag::Null));
+  DISPATCH();
+}
+L_LtV : {
+  const int c = VarCompare(RB, RC);
+  SetBool(RA, c == -1);
+  DISPATCH();
+}
+L_LeV : {
+  const int c = VarCompare(RB, RC);
+  SetBool(RA, c == -1 || c == 0);
+  DISPATCH();
+}
+L_GtV : {
+  const int c = VarCompare(RB, RC);
+  SetBool(RA, c == 1);
+  DISPATCH();
+}
+L_GeV : {
+  const int c = VarCompare(RB, RC);
+  SetBool(RA, c == 1 || c == 0);
+  DISPATCH();
+}
+L_LtIJ:
+  if (RA.i < RB.i) ++pc;
+  DISPATCH();
+L_Not:
+  SetBool(RA, RB.i == 0);
+  DISPATCH();
+L_Concat:
+  Concat(*this, RA, RB, RC);
+  DISPATCH();
+L_Append:
+  AppendValue(*this, RA, RB);
+  DISPATCH();
+L_AppendG:
+  AppendValue(*this, G[ip->a], RB);
+  DISPATCH();
+L_CharToStr : {
+  const char c = char(RB.i);
+  SetStr(RA, std::string_view(&c, 1));
+  DISPATCH();
+}
+L_ToVar:
+  Box(RA, RB, Scalar(ip->x));
+  DISPATCH();
+L_FromVar:
+  Unbox(RA, RB, Scalar(ip->x));
+  DISPATCH();
+L_AddV:
+  VarArith(Op::AddV, RA, RB, RC);
+  DISPATCH();
+L_SubV:
+  VarArith(Op::SubV, RA, RB, RC);
+  DISPATCH();
+L_MulV:
+  VarArith(Op::MulV, RA, RB, RC);
+  DISPATCH();
+L_DivV:
+  VarArith(Op::DivV, RA, RB, RC);
+  DISPATCH();
+L_IDivV:
+  VarIntOp(Op::IDivV, RA, RB, RC);
+  DISPATCH();
+L_ModV:
+  VarIntOp(Op::ModV, RA, RB, RC);
+  DISPATCH();
+L_AndV:
+  VarIntOp(Op::AndV, RA, RB, RC);
+  DISPATCH();
+L_OrV:
+  VarIntOp(Op::OrV, RA, RB, RC);
+  DISPATCH();
+L_XorV:
+  VarIntOp(Op::XorV, RA, RB, RC);
+  DISPATCH();
+L_ShlV:
+  VarIntOp(Op::ShlV, RA, RB, RC);
+  DISPATCH();
+L_ShrV:
+  VarIntOp(Op::ShrV, RA, RB, RC);
+  DISPATCH();
+L_NegV : {
+  const Value& v = RB;
+  if (IsSmall(v) && v.i != INT32_MIN)
+    SetTaggedInt(RA, v.tag, -v.i);
+  else
+    FromVariant(RA, -V(v));
+  DISPATCH();
+}
+L_NotV : {
+  const Value& v = RB;
+  if (v.tag == Tag::Bool)
+    SetBool(RA, v.i == 0);
+  else if (v.tag == Tag::Null)
+    SetNull(RA);
+  else
+    SetVarInt(RA, ~VarInt(v));
+  DISPATCH();
+}
+L_Jmp:
+  pc += ip->BC();
+  DISPATCH();
+L_Loop:
+  pc += ip->BC();
+  if (--m_steps < 0) BudgetExceeded();
+  DISPATCH();
+L_JT:
+  if (RA.i) pc += ip->BC();
+  DISPATCH();
+L_JF:
+  if (!RA.i) pc += ip->BC();
+  DISPATCH();
+L_ForUp:
+  if (RA.i < RB.i) {
+    ++RA.i;
+    pc -= int(ip->c) | int(ip->x) << 16;
+    if (--m_steps < 0) BudgetExceeded();
+  }
+  DISPATCH();
+L_ForDown:
+  if (RA.i > RB.i) {
+    --RA.i;
+    pc -= int(ip->c) | int(ip->x) << 16;
+    if (--m_steps < 0) BudgetExceeded();
+  }
+  DISPATCH();
+L_Call : {
+  const FunctionCode* callee = m_program->functions[ip->b].get();
+  Value* base = R + ip->c;
+  if (m_frames.size() > size_t(kMaxCallDepth)) DepthExceeded();
+  if (size_t(base - m_stack) + size_t(callee->numRegs) + 1 > kStackSlots) DepthExceeded();
+  if (--m_steps < 0) BudgetExceeded();
+  if (ip->x != 255) {
+    Value* link = R;
+    for (int h = 0; h < ip->x; ++h) link = link[0].ref;
+    SetRef(base[0], link);
+  }
+  fr->pc = pc;
+  m_frames.push_back({callee, callee->code.data(), base, &RA});
+  fr = &m_frames.back();
+  R = base;
+  pc = callee->code.data();
+  DISPATCH();
+}
+L_CallB : {
+  const BuiltinInfo& b = BuiltinAt(ip->b);
+  b.fn(*this, R + ip->c, ip->x, RA);
+  DISPATCH();
+}
+L_Ret : {
+  Value result{};
+  const FunctionCode* fn = fr->fn;
+  if (fn->resultReg >= 0) {
+    result = R[fn->resultReg];
+    R[fn->resultReg].tag = Tag::Empty;
+  }
+  while (!m_handlers.empty() && m_handlers.back().frame + 1 >= m_frames.size())
+    m_handlers.pop_back();
+  ReleaseFrame(*fr);
+  Value* ret = fr->ret;
+  m_frames.pop_back();
+  if (ret->IsHeap()) Release(*ret);
+  *ret = result;
+  if (m_frames.empty()) return;
+  fr = &m_frames.back();
+  R = fr->base;
+  pc = fr->pc;
+  DISPATCH();
+}
+L_TryExcept:
+  m_handlers.push_back({m_frames.size() - 1, int(pc - fr->fn->code.data()) + ip->BC(), false, 0,
+                        m_caught.size(), m_pending.size()});
+  DISPATCH();
+L_TryFinally:
+  m_handlers.push_back({m_frames.size() - 1, int(pc - fr->fn->code.data()) + ip->BC(), true, ip->a,
+                        m_caught.size(), m_pending.size()});
+  DISPATCH();
+L_PopTry:
+  if (!m_handlers.empty()) m_handlers.pop_back();
+  DISPATCH();
+L_EndExcept:
+  if (!m_caught.empty()) m_caught.pop_back();
+  DISPATCH();
+L_EndFinally : {
+  const int64_t state = RA.i;
+  if (state == -1 && !m_pending.empty()) {
+    RaisedError e = std::move(m_pending.back());
+    m_pending.pop_back();
+    throw e;
+  }
+  if (state > 0) pc = fr->fn->code.data() + (state - 1);
+  DISPATCH();
+}
+L_SetJump:
+  SetInt(RA, ip->BC() + 1);
+  DISPATCH();
+L_Raise:
+  Raise(ErrorKind::Custom, std::string(TextOf(RA)));
+L_Reraise : {
+  if (m_caught.empty()) Raise(ErrorKind::Other, "Re-raise outside an except block");
+  RaisedError e = std::move(m_caught.back());
+  m_caught.pop_back();
+  throw e;
+}
+
+#undef DISPATCH
+#undef RA
+#undef RB
+#undef RC
+}
+
+const char* OpName(Op op) {
+  static const char* const kNames[] = {
+#define VELKOR_OP_NAME(name) #name,
+      VELKOR_OPCODES(VELKOR_OP_NAME)
+#undef VELKOR_OP_NAME
+  };
+  return unsigned(op) < unsigned(Op::Count) ? kNames[int(op)] : "?";
+}
+
+}  // namespace velkor
