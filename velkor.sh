@@ -51,6 +51,7 @@ case "${1:-}" in
     ctest --test-dir build/test --output-on-failure -j "$JOBS"
     ;;
   bench)
+    PACKAGES+=(lua5.4)  # the interpreter's peer
     deps
     build build/bench -DCMAKE_BUILD_TYPE=Release -DVELKOR_TESTS=OFF -DVELKOR_BENCH=ON
     for b in build/bench/bench/velkor_bench_*; do "$b"; done
