@@ -1,7 +1,9 @@
 // velkor: the program's entry point. Today it runs projects without a window:
 //   velkor --headless PROJECT.xml [--zero-regs]   serve until SIGINT or SIGTERM
-//   velkor --check PROJECT.xml [--save-as OUT.xml] load, summarise, optionally rewrite
-// Exit statuses: 0 success, 2 bad usage or a project that cannot be loaded.
+//   velkor --check PROJECT.xml [--save-as OUT.xml] load, summarise, compile the scripts,
+//                                                  optionally rewrite
+// Exit statuses: 0 success, 2 bad usage, a project that cannot be loaded or a failed start,
+// 3 a tag script that does not compile.
 
 #include <pthread.h>
 #include <signal.h>
@@ -19,12 +21,15 @@
 #include "runtime/CrashReport.h"
 #include "runtime/Log.h"
 #include "simulation/ProjectRunner.h"
+#include "simulation/TagScripts.h"
 
 namespace velkor {
 namespace {
 
 constexpr int kExitUsage = 2;
 constexpr int kExitLoad = 2;
+constexpr int kExitStart = 2;
+constexpr int kExitScript = 3;
 
 void PrintHelp() {
   std::printf(
@@ -35,11 +40,16 @@ void PrintHelp() {
       "                      server messages and tag errors go to standard error\n"
       "  --zero-regs         with --headless: clear the tables and give every tag its\n"
       "                      default value before serving\n"
-      "  --check PROJECT     load the project and print servers=N devices=N tags=N\n"
+      "  --check PROJECT     load the project, print servers=N devices=N tags=N and\n"
+      "                      compile every tag script; each one that fails is named on\n"
+      "                      standard error with the text (start, execute, stop) and\n"
+      "                      the line and column within it\n"
       "  --save-as OUT       with --check: write the project again to OUT\n"
       "  --help              show this help and exit\n"
       "  --version           show the version and exit\n\n"
-      "Exit status: 0 success, 2 bad usage or a project that cannot be loaded.\n");
+      "Exit status: 0 success, 2 bad usage, a project that cannot be loaded or a start\n"
+      "that failed (a start script raised an error), 3 a tag script that does not\n"
+      "compile (--check).\n");
 }
 
 int UsageError(const std::string& message) {
@@ -62,11 +72,33 @@ bool Load(Project& project, const std::string& path) {
   }
 }
 
+// Compiles every script tag and names each that fails; true when all compile.
+bool ReportScriptErrors(Project& project, TagScripts& scripts) {
+  const std::vector<std::string> functions = project.Functions.ScriptLines();
+  bool ok = true;
+  for (const auto& server : project.Servers)
+    for (const auto& device : server->Devices())
+      for (const auto& tag : device->Tags()) {
+        if (tag->WorkType != kWorkScript) continue;
+        const ScriptCompileResult result = scripts.Compile(*tag, functions);
+        if (result.Ok) continue;
+        ok = false;
+        std::fprintf(stderr, "velkor: %s: %s script, line %d, column %d: %s\n",
+                     tag->FullName().c_str(), ScriptKindName(result.Kind), result.TextLine,
+                     result.Column, result.Message.c_str());
+      }
+  std::fflush(stderr);
+  return ok;
+}
+
 int Check(const Options& options) {
   Project project;
   if (!Load(project, options.check)) return kExitLoad;
   std::printf("servers=%d devices=%d tags=%d\n", project.Servers.Count(), project.DeviceCount(),
               project.TagCount());
+  std::fflush(stdout);
+  TagScripts scripts;
+  const bool scriptsOk = ReportScriptErrors(project, scripts);
   if (!options.saveAs.empty()) {
     try {
       SaveProject(project, options.saveAs);
@@ -75,7 +107,7 @@ int Check(const Options& options) {
       return kExitLoad;
     }
   }
-  return 0;
+  return scriptsOk ? 0 : kExitScript;
 }
 
 std::string Now() {
@@ -132,9 +164,21 @@ int Headless(const Options& options) {
     LogStop();
     return kExitLoad;
   }
-  ProjectRunner runner;
+  // The tags whose scripts fail to compile do nothing; the rest of the project runs.
+  TagScripts scripts;
+  ReportScriptErrors(project, scripts);
+  ProjectRunner runner(&scripts, project.Functions.ScriptLines());
   project.Servers.SetHooks(&runner);
-  project.Servers.Start(options.zeroRegs);
+  try {
+    project.Servers.Start(options.zeroRegs);
+  } catch (const std::exception& e) {
+    // The server list has stopped whatever it started.
+    project.Servers.SetHooks(nullptr);
+    std::fprintf(stderr, "velkor: cannot start %s: %s\n", options.headless.c_str(), e.what());
+    LogMessage("Останов Velkor");
+    LogStop();
+    return kExitStart;
+  }
   std::fprintf(stderr, "velkor: serving %s: %d servers, %d devices, %d tags (log: %s)\n",
                options.headless.c_str(), project.Servers.Count(), project.DeviceCount(),
                project.TagCount(), LogDirectory().c_str());
@@ -159,12 +203,18 @@ int Headless(const Options& options) {
     signal = sigtimedwait(&stopSignals, nullptr, &wait);
   }
   std::fprintf(stderr, "velkor: %s received, stopping\n", strsignal(signal));
-  project.Servers.Stop();
+  int status = 0;
+  try {
+    project.Servers.Stop();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "velkor: stop: %s\n", e.what());
+    status = kExitStart;
+  }
   reporter.Report();
   project.Servers.SetHooks(nullptr);
   LogMessage("Останов Velkor");
   LogStop();
-  return 0;
+  return status;
 }
 
 int Main(int argc, char** argv) {

@@ -3,7 +3,11 @@
 namespace velkor {
 
 TModbusServerList::~TModbusServerList() {
-  if (m_running) Stop();
+  try {
+    if (m_running) Stop();
+  } catch (...) {
+    // A failing stop event must not end the program from a destructor.
+  }
 }
 
 TModbusTCPServer* TModbusServerList::Add(std::unique_ptr<TModbusTCPServer> server) {
@@ -39,19 +43,31 @@ TDeviceClass* TModbusServerList::FindDevice(const std::string& path) const {
 void TModbusServerList::Start(bool resetValues) {
   if (m_running) return;
   if (m_hooks) m_hooks->BeforeServersStart(*this, resetValues);
-  for (const auto& server : m_servers) {
-    server->Protocol.Clear();
-    server->Start();
+  try {
+    for (const auto& server : m_servers) {
+      server->Protocol.Clear();
+      server->Start();
+    }
+    m_running = true;
+    if (m_hooks) m_hooks->AfterServersStart(*this);
+  } catch (...) {
+    // A half-made start would leave listeners serving a project that reports stopped.
+    m_running = false;
+    for (const auto& server : m_servers) server->Stop();
+    throw;
   }
-  m_running = true;
-  if (m_hooks) m_hooks->AfterServersStart(*this);
 }
 
 void TModbusServerList::Stop() {
   if (!m_running) return;
   m_running = false;
   // The update thread ends first, so no pass holds a device lock while connections join.
-  if (m_hooks) m_hooks->BeforeServersStop(*this);
+  try {
+    if (m_hooks) m_hooks->BeforeServersStop(*this);
+  } catch (...) {
+    for (const auto& server : m_servers) server->Stop();
+    throw;
+  }
   for (const auto& server : m_servers) server->Stop();
 }
 

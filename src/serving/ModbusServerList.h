@@ -18,7 +18,8 @@ class TModbusServerList;
 class ProjectRunHooks {
  public:
   virtual ~ProjectRunHooks() = default;
-  // Before any server starts: compile scripts, reset the spaces, run the start events.
+  // Before any server starts: compile scripts, reset the spaces, run the start events. What
+  // a hook throws leaves Start (or Stop) with every server stopped.
   virtual void BeforeServersStart(TModbusServerList& list, bool resetValues) = 0;
   // After every server started: create and activate the update thread.
   virtual void AfterServersStart(TModbusServerList& list) = 0;

@@ -6,29 +6,37 @@ ProjectRunner::~ProjectRunner() {
   if (m_update) m_update->StopThread();
 }
 
+void ProjectRunner::RunAll(TModbusServerList& list, int kind) {
+  for (const auto& server : list)
+    for (const auto& device : server->Devices())
+      for (const auto& tag : device->Tags())
+        if (tag->WorkType == kWorkScript) m_scripts->Run(*tag, kind);
+}
+
 void ProjectRunner::BeforeServersStart(TModbusServerList& list, bool resetValues) {
   for (const auto& server : list)
     for (const auto& device : server->Devices()) {
-      // Compiling the scripts comes with the script engine; the errors are cleared now.
-      for (const auto& tag : device->Tags()) tag->ResetError();
+      if (m_scripts)
+        m_scripts->CompileScripts(*device, m_functionsLines);
+      else
+        for (const auto& tag : device->Tags()) tag->ResetError();
       if (resetValues) ResetSpace(*device);
     }
-  // The start events of script tags run here once the script engine exists.
+  if (m_scripts) RunAll(list, kScriptStart);
 }
 
 void ProjectRunner::AfterServersStart(TModbusServerList& list) {
-  m_update = std::make_unique<TUpdateRegsClass>([this, &list] {
-    list.Poll([this](TDeviceClass& device) { UpdatePass(device, m_scripts); });
-  });
+  m_update = std::make_unique<TUpdateRegsClass>(
+      [this, &list] { list.Poll([this](TDeviceClass& device) { UpdatePass(device, m_steps); }); });
   m_update->Activate();
 }
 
-void ProjectRunner::BeforeServersStop(TModbusServerList&) {
+void ProjectRunner::BeforeServersStop(TModbusServerList& list) {
   if (m_update) {
     m_update->StopThread();
     m_update.reset();
   }
-  // The stop events of script tags run here once the script engine exists.
+  if (m_scripts) RunAll(list, kScriptStop);
 }
 
 }  // namespace velkor

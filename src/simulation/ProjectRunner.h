@@ -4,12 +4,15 @@
 // its scripts, and, when asked, resets its tables to the default values; the script tags
 // run their start events; the servers start; the update thread starts.
 // stop: the update thread stops; the script tags run their stop events; the servers stop.
-// Scripts and OPC join through the seams below when those layers arrive.
+// OPC joins through the seams below when that layer arrives.
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "serving/ModbusServerList.h"
 #include "simulation/Behaviours.h"
+#include "simulation/TagScripts.h"
 #include "simulation/UpdateThread.h"
 
 namespace velkor {
@@ -17,17 +20,27 @@ namespace velkor {
 class ProjectRunner : public ProjectRunHooks {
  public:
   // scripts may be null: script tags then keep their values.
-  explicit ProjectRunner(ScriptStepRunner* scripts = nullptr) : m_scripts(scripts) {}
+  explicit ProjectRunner(TagScripts* scripts = nullptr,
+                         std::vector<std::string> functionsLines = {})
+      : m_steps(scripts), m_scripts(scripts), m_functionsLines(std::move(functionsLines)) {}
+  // Execute steps only: nothing is compiled, no start or stop event runs.
+  explicit ProjectRunner(ScriptStepRunner* steps) : m_steps(steps) {}
   ~ProjectRunner() override;
 
+  // A start event that throws ends the start: the exception propagates and nothing runs.
   void BeforeServersStart(TModbusServerList& list, bool resetValues) override;
   void AfterServersStart(TModbusServerList& list) override;
+  // A stop event that throws is passed on after the servers stop (by the list).
   void BeforeServersStop(TModbusServerList& list) override;
 
   bool UpdateThreadRunning() const { return m_update != nullptr; }
 
  private:
-  ScriptStepRunner* m_scripts;
+  void RunAll(TModbusServerList& list, int kind);
+
+  ScriptStepRunner* m_steps;
+  TagScripts* m_scripts = nullptr;
+  std::vector<std::string> m_functionsLines;
   std::unique_ptr<TUpdateRegsClass> m_update;
 };
 

@@ -101,6 +101,46 @@ TEST_F(Cli, CheckFailuresExplainThemselves) {
   EXPECT_EQ(unwritable.status, 2);
 }
 
+TEST_F(Cli, CheckNamesScriptsThatDoNotCompile) {
+  const fs::path file = Write("scripts.xml", R"(<Servers>
+<Server>
+<Name>L</Name>
+<Mode>TRUE</Mode>
+<Device>
+<Name>P</Name>
+<Number>1</Number>
+<Register>
+<Name>Good</Name>
+<WorkType>5</WorkType>
+<Script>
+<Line>begin</Line>
+<Line>  self := self + 1;</Line>
+<Line>end;</Line>
+</Script>
+</Register>
+<Register>
+<Name>Bad</Name>
+<Addr>1</Addr>
+<WorkType>5</WorkType>
+<ScriptStop>
+<Line>begin</Line>
+<Line>  self := 1;</Line>
+<Line>  self := ;</Line>
+<Line>end;</Line>
+</ScriptStop>
+</Register>
+</Device>
+</Server>
+</Servers>
+)");
+  const Result check = Velkor("--check " + file.string());
+  EXPECT_EQ(check.status, 3) << check.out;
+  EXPECT_NE(check.out.find("servers=1 devices=1 tags=2\n"), std::string::npos) << check.out;
+  EXPECT_NE(check.out.find("velkor: L.P.Bad: stop script, line 3, column "), std::string::npos)
+      << check.out;
+  EXPECT_EQ(check.out.find("Good"), std::string::npos) << check.out;
+}
+
 // A headless run on a copy of the example with a port the system chooses.
 TEST_F(Cli, HeadlessServesTheExampleAndStopsOnSigterm) {
   std::string project = Slurp(kDemo);

@@ -1,0 +1,160 @@
+#include "simulation/TagScripts.h"
+
+#include "model/Error.h"
+#include "script/ScriptEngine.h"
+
+namespace velkor {
+namespace {
+
+const char* const kFunctionNames[] = {"ScriptStart", "ScriptExecute", "ScriptStop"};
+
+Variant ValueOf(TModbusRegister& tag) {
+  LockGuard lock(tag.Lock());
+  return tag.GetValue();
+}
+
+void Append(std::vector<std::string>& to, const std::vector<std::string>& lines) {
+  to.insert(to.end(), lines.begin(), lines.end());
+}
+
+}  // namespace
+
+const char* ScriptKindName(int kind) {
+  switch (kind) {
+    case kScriptStart:
+      return "start";
+    case kScriptExecute:
+      return "execute";
+    case kScriptStop:
+      return "stop";
+    default:
+      return "program";
+  }
+}
+
+TagScripts::TagScripts() : m_stepBudget(kDefaultStepBudget) {}
+TagScripts::~TagScripts() = default;
+
+ScriptEngine& TagScripts::EngineOf(TModbusRegister& tag) {
+  std::lock_guard lock(m_mapLock);
+  auto& engine = m_engines[&tag];
+  if (!engine) {
+    engine = std::make_unique<ScriptEngine>();
+    engine->SetStepBudget(m_stepBudget);
+  }
+  return *engine;
+}
+
+void TagScripts::SetStepBudget(int64_t steps) {
+  std::lock_guard lock(m_mapLock);
+  m_stepBudget = steps;
+  for (auto& [tag, engine] : m_engines) engine->SetStepBudget(steps);
+}
+
+ScriptCompileResult TagScripts::Compile(TModbusRegister& tag, const Lines& functionsLines,
+                                        const Lines* execute, const Lines* start,
+                                        const Lines* stop) {
+  TScriptClass& script = tag.Script();
+  const Lines& executeText = execute ? *execute : script.ExecuteText;
+  const Lines& startText = start ? *start : script.StartText;
+  const Lines& stopText = stop ? *stop : script.StopText;
+
+  ScriptEngine& engine = EngineOf(tag);
+  engine.Clear();
+  engine.AddVariable("self", tag.ScriptTypeName(), ValueOf(tag));
+  engine.AddVariable("NoReply", "Boolean", Variant(false));
+  const TModbusRegsList& tags = script.VariableTags();
+  for (int i = 0; i < script.VariableCount(); ++i) {
+    TModbusRegister* bound = tags.Items(i);
+    engine.AddVariable(script.VariableNames()[size_t(i)], bound->ScriptTypeName(), ValueOf(*bound));
+  }
+
+  ScriptCompileResult result;
+  auto failed = [&](int kind, int linesBefore) {
+    result.Kind = kind;
+    result.Message = engine.ErrorMsg();
+    result.Line = engine.ErrorLine();
+    result.Column = engine.ErrorColumn();
+    result.TextLine = result.Line - linesBefore;
+    script.Compiled = false;
+    return result;
+  };
+
+  // Each text alone first, so an error is blamed on the text that has it.
+  const int headLines = int(functionsLines.size()) + 1;
+  const std::pair<int, const Lines*> pieces[] = {
+      {kScriptExecute, &executeText}, {kScriptStart, &startText}, {kScriptStop, &stopText}};
+  for (const auto& [kind, text] : pieces) {
+    Lines piece = functionsLines;
+    piece.push_back("function ScriptExecute: Variant;");
+    Append(piece, *text);
+    piece.push_back("begin");
+    piece.push_back("end.");
+    engine.SetLines(std::move(piece));
+    if (!engine.Compile()) return failed(kind, headLines);
+  }
+
+  Lines program = functionsLines;
+  program.push_back("function ScriptExecute: Variant;");
+  Append(program, executeText);
+  program.push_back("function ScriptStart: Variant;");
+  Append(program, startText);
+  program.push_back("function ScriptStop: Variant;");
+  Append(program, stopText);
+  program.push_back("begin");
+  program.push_back("end.");
+  engine.SetLines(std::move(program));
+  if (!engine.Compile()) return failed(-1, 0);
+
+  // Copies first: a given text may be the stored one.
+  if (execute) script.ExecuteText = Lines(*execute);
+  if (start) script.StartText = Lines(*start);
+  if (stop) script.StopText = Lines(*stop);
+  script.Compiled = true;
+  result.Ok = true;
+  return result;
+}
+
+void TagScripts::CompileScripts(TDeviceClass& device, const Lines& functionsLines) {
+  for (const auto& tag : device.Tags()) {
+    tag->ResetError();
+    if (tag->WorkType == kWorkScript) Compile(*tag, functionsLines);
+  }
+}
+
+void TagScripts::Run(TModbusRegister& tag, int kind) {
+  if (kind < kScriptStart || kind > kScriptStop) return;
+  if (!tag.HasScript() || !tag.Script().Compiled) return;
+  ScriptEngine& engine = EngineOf(tag);
+  if (kind == kScriptExecute) {
+    RunLocked(tag, engine, kind);
+    return;
+  }
+  try {
+    RunLocked(tag, engine, kind);
+  } catch (const ScriptError& e) {
+    throw ScriptError(tag.FullName() + ": " + e.what(), e.Line());
+  } catch (const std::exception& e) {
+    throw VelkorError(tag.FullName() + ": " + e.what());
+  }
+}
+
+void TagScripts::RunLocked(TModbusRegister& tag, ScriptEngine& engine, int kind) {
+  const TScriptClass& script = tag.Script();
+  const TModbusRegsList& tags = script.VariableTags();
+  const std::vector<std::string>& names = script.VariableNames();
+  TDeviceClass* device = tag.Device();
+  // Loaded so that a no-reply set elsewhere survives a script that never touches it; first,
+  // so that a tag bound to a variable of that name still decides it.
+  if (device) engine.SetVariable("NoReply", Variant(bool(device->NoReply)));
+  engine.SetVariable("self", ValueOf(tag));
+  for (int i = 0; i < script.VariableCount(); ++i)
+    engine.SetVariable(names[size_t(i)], ValueOf(*tags.Items(i)));
+  engine.CallFunction(kFunctionNames[kind]);
+  for (int i = 0; i < script.VariableCount(); ++i)
+    tags.Items(i)->SetValueLocked(engine.GetVariable(names[size_t(i)]));
+  tag.SetValueLocked(engine.GetVariable("self"));
+  if (device) device->NoReply = engine.GetVariable("NoReply").ToBool();
+}
+
+}  // namespace velkor

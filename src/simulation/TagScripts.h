@@ -1,0 +1,70 @@
+#pragma once
+// The engines of tag scripts: one per script tag, compiled from the tag's texts and the user
+// functions, run at start, at every period and at stop. The model keeps only the texts
+// and bindings, so it does not depend on the interpreter.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "model/DeviceClass.h"
+#include "model/ModbusRegister.h"
+#include "simulation/Behaviours.h"
+
+namespace velkor {
+
+class ScriptEngine;
+
+inline constexpr int kScriptStart = 0;
+inline constexpr int kScriptExecute = 1;
+inline constexpr int kScriptStop = 2;
+
+// "start", "execute", "stop"; "program" for any other kind.
+const char* ScriptKindName(int kind);
+
+struct ScriptCompileResult {
+  bool Ok = false;
+  // Of the failing text; -1 when every text passed alone but the whole program did not.
+  int Kind = -1;
+  std::string Message;
+  int Line = 0;  // in the compiled program, from 1
+  int Column = 0;
+  int TextLine = 0;  // Line less the lines before the text
+};
+
+class TagScripts : public ScriptStepRunner {
+ public:
+  using Lines = std::vector<std::string>;
+
+  TagScripts();
+  ~TagScripts() override;
+
+  // A text given as null is the stored one; given texts replace the stored ones only when
+  // everything compiles.
+  ScriptCompileResult Compile(TModbusRegister& tag, const Lines& functionsLines,
+                              const Lines* execute = nullptr, const Lines* start = nullptr,
+                              const Lines* stop = nullptr);
+  // Errors are left for the script editor, as a start does not report them.
+  void CompileScripts(TDeviceClass& device, const Lines& functionsLines);
+
+  // Throws what the script or a write-back throws; a start or stop failure names the tag.
+  void Run(TModbusRegister& tag, int kind);
+  void RunExecute(TModbusRegister& tag) override { Run(tag, kScriptExecute); }
+
+  // For engines made after the call too.
+  void SetStepBudget(int64_t steps);
+
+ private:
+  ScriptEngine& EngineOf(TModbusRegister& tag);
+  void RunLocked(TModbusRegister& tag, ScriptEngine& engine, int kind);
+
+  // Guards the map only: each engine is used by one thread at a time.
+  std::mutex m_mapLock;
+  std::map<const TModbusRegister*, std::unique_ptr<ScriptEngine>> m_engines;
+  int64_t m_stepBudget;
+};
+
+}  // namespace velkor

@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "model/Clock.h"
+#include "runtime/Random.h"
+#include "script/ScriptEngine.h"
+#include "serving/ModbusServerList.h"
+#include "serving/ModbusTCPServer.h"
+#include "simulation/ProjectRunner.h"
+#include "simulation/TagScripts.h"
+
+namespace velkor {
+namespace {
+
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+
+std::atomic<int64_t> g_now{13'000'000'000'000};
+int64_t FakeNow() { return g_now.load(); }
+
+int64_t ValueOf(TModbusRegister* tag) {
+  LockGuard lock(tag->Lock());
+  return tag->GetValue().ToInt64();
+}
+
+Lines Body(const std::string& statements) { return {"begin", statements, "end;"}; }
+
+class Scripts : public ::testing::Test {
+ protected:
+  Scripts() {
+    SetClockForTesting(&FakeNow);
+    server.SetName("S");
+    device = server.Devices().Add(std::make_unique<TDeviceClass>());
+    device->SetName("D");
+  }
+  ~Scripts() override {
+    for (const auto& tag : device->Tags())
+      if (tag->HasScript()) tag->Script().ClearVariables();
+    SetClockForTesting(nullptr);
+  }
+
+  TModbusRegister* Tag(uint8_t work = kWorkManual, uint16_t addr = 0) {
+    auto tag = std::make_unique<TModbusRegister>();
+    tag->SetName("T" + std::to_string(device->Tags().Count()));
+    tag->SetType(18);
+    tag->Addr = addr;
+    tag->Period = 1000;
+    tag->WorkType = work;
+    return device->AddTag(std::move(tag));
+  }
+  TModbusRegister* ScriptTag(const std::string& execute, uint16_t addr = 0) {
+    TModbusRegister* tag = Tag(kWorkScript, addr);
+    tag->Script().ExecuteText = Body(execute);
+    return tag;
+  }
+  void Pass() {
+    g_now += 1001;
+    UpdatePass(*device, &scripts);
+  }
+
+  struct Server : ServerNode {
+  } server;
+  TDeviceClass* device;
+  TagScripts scripts;
+  Lines functions;
+};
+
+TEST_F(Scripts, CounterCountsOncePerPeriod) {
+  TModbusRegister* tag = ScriptTag("self := self + 1;");
+  ASSERT_TRUE(scripts.Compile(*tag, functions).Ok);
+  for (int i = 0; i < 3; ++i) Pass();
+  g_now += 10;
+  UpdatePass(*device, &scripts);  // within the period: no step
+  EXPECT_EQ(ValueOf(tag), 3);
+  EXPECT_EQ(device->Space().ReadWord(0, 0, 2), 3);
+}
+
+TEST_F(Scripts, BoundVariableWritesAnotherTagsRegisters) {
+  TModbusRegister* owner = ScriptTag("t := 2 * self;");
+  TModbusRegister* other = Tag(kWorkManual, 5);
+  owner->Script().BindVariable(other, "t");
+  owner->SetValueLocked(21);
+  ASSERT_TRUE(scripts.Compile(*owner, functions).Ok);
+  scripts.RunExecute(*owner);
+  EXPECT_EQ(ValueOf(other), 42);
+  EXPECT_EQ(device->Space().ReadWord(5, 0, 2), 42);
+}
+
+TEST_F(Scripts, NoReplyReachesTheDeviceAndSurvivesScriptsThatLeaveIt) {
+  TModbusRegister* quiet = ScriptTag("NoReply := True;");
+  TModbusRegister* idle = ScriptTag("self := self;", 1);
+  ASSERT_TRUE(scripts.Compile(*quiet, functions).Ok);
+  ASSERT_TRUE(scripts.Compile(*idle, functions).Ok);
+  scripts.Run(*quiet, kScriptExecute);
+  EXPECT_TRUE(device->NoReply);
+  scripts.Run(*idle, kScriptExecute);
+  EXPECT_TRUE(device->NoReply);
+}
+
+TEST_F(Scripts, PieceErrorsNameTheirTextAndLineAndKeepTheStoredTexts) {
+  functions = {"function Two: Integer;", "begin", "  Result := 2;", "end;"};
+  TModbusRegister* tag = ScriptTag("self := 1;");
+  const Lines storedStart = tag->Script().StartText;
+  const Lines goodExecute = Body("self := 5;");
+  const Lines goodStart = Body("self := 6;");
+  const Lines badStop = {"begin", "  self := 1;", "  self := ;", "end;"};
+  struct Case {
+    const Lines* execute;
+    const Lines* start;
+    const Lines* stop;
+    int kind;
+    int textLine;
+  };
+  const Lines bad = {"begin", "  self := ;", "end;"};
+  const Case cases[] = {
+      {&goodExecute, &goodStart, &badStop, kScriptStop, 3},
+      {&bad, nullptr, nullptr, kScriptExecute, 2},
+      {nullptr, &bad, nullptr, kScriptStart, 2},
+  };
+  for (const Case& c : cases) {
+    const ScriptCompileResult r = scripts.Compile(*tag, functions, c.execute, c.start, c.stop);
+    EXPECT_FALSE(r.Ok);
+    EXPECT_EQ(r.Kind, c.kind);
+    // The piece program: the user function's four lines and the heading come first.
+    EXPECT_EQ(r.Line, c.textLine + 5);
+    EXPECT_EQ(r.TextLine, c.textLine);
+    EXPECT_FALSE(r.Message.empty());
+    EXPECT_FALSE(tag->Script().Compiled);
+    EXPECT_EQ(tag->Script().ExecuteText, Body("self := 1;"));
+    EXPECT_EQ(tag->Script().StartText, storedStart);
+  }
+  scripts.Run(*tag, kScriptExecute);  // inactive after a failure
+  EXPECT_EQ(ValueOf(tag), 0);
+  EXPECT_TRUE(scripts.Compile(*tag, functions, &goodExecute).Ok);
+  EXPECT_EQ(tag->Script().ExecuteText, goodExecute);
+}
+
+TEST_F(Scripts, RunTimeErrorIsRecordedAndOtherTagsGoOn) {
+  TModbusRegister* broken = ScriptTag("self := 10 div (self - self);");
+  TModbusRegister* counter = ScriptTag("self := self + 1;", 1);
+  TModbusRegister* plain = Tag(kWorkIncrement, 2);
+  scripts.CompileScripts(*device, functions);
+  Pass();
+  EXPECT_TRUE(broken->HasError());
+  EXPECT_FALSE(broken->ErrorText().empty());
+  EXPECT_EQ(ValueOf(counter), 1);
+  EXPECT_EQ(ValueOf(plain), 1);
+  EXPECT_FALSE(counter->HasError());
+}
+
+TEST_F(Scripts, EndlessLoopIsStoppedByTheBudget) {
+  scripts.SetStepBudget(100'000);
+  TModbusRegister* tag = ScriptTag("while True do self := 1;");
+  ASSERT_TRUE(scripts.Compile(*tag, functions).Ok);
+  Pass();
+  EXPECT_TRUE(tag->HasError());
+  EXPECT_FALSE(tag->ErrorText().empty());
+}
+
+TEST_F(Scripts, UserFunctionsAreCallable) {
+  // As user functions come from the project: heading line, then the body.
+  functions = {"function Twice( x:Integer; ):Integer; ", "begin", "  Result := x * 2;", "end;"};
+  TModbusRegister* tag = ScriptTag("self := Twice(self + 4);");
+  ASSERT_TRUE(scripts.Compile(*tag, functions).Ok) << scripts.Compile(*tag, functions).Message;
+  scripts.RunExecute(*tag);
+  EXPECT_EQ(ValueOf(tag), 8);
+}
+
+TEST_F(Scripts, DefaultTextsCompileAndChangeNothing) {
+  TModbusRegister* tag = Tag(kWorkScript);
+  tag->SetValueLocked(17);
+  ASSERT_TRUE(scripts.Compile(*tag, functions).Ok);
+  for (int kind : {kScriptStart, kScriptExecute, kScriptStop}) scripts.Run(*tag, kind);
+  EXPECT_EQ(ValueOf(tag), 17);
+  EXPECT_FALSE(device->NoReply);
+}
+
+TEST_F(Scripts, StartFailureNamesTheTag) {
+  TModbusRegister* tag = Tag(kWorkScript);
+  tag->Script().StartText = Body("self := 10 div (self - self);");
+  ASSERT_TRUE(scripts.Compile(*tag, functions).Ok);
+  try {
+    scripts.Run(*tag, kScriptStart);
+    ADD_FAILURE() << "no error";
+  } catch (const ScriptError& e) {
+    EXPECT_NE(std::string(e.what()).find(tag->FullName()), std::string::npos) << e.what();
+  }
+}
+
+// Aborts the process if not disarmed in time: a hang must fail loudly, not stall CI.
+class Watchdog {
+ public:
+  explicit Watchdog(std::chrono::seconds limit)
+      : m_thread([this, limit] {
+          const auto deadline = std::chrono::steady_clock::now() + limit;
+          while (!m_done) {
+            if (std::chrono::steady_clock::now() > deadline) {
+              std::fprintf(stderr, "watchdog: deadlock suspected, aborting\n");
+              std::abort();
+            }
+            std::this_thread::sleep_for(10ms);
+          }
+        }) {}
+  ~Watchdog() {
+    m_done = true;
+    m_thread.join();
+  }
+
+ private:
+  std::atomic<bool> m_done{false};
+  std::thread m_thread;
+};
+
+TEST(TagScriptsLoad, BoundTagsOfTwoDevicesUnderSettersDoNotDeadlock) {
+  SetClockForTesting(nullptr);
+  Watchdog watchdog(60s);
+  TModbusServerList list;
+  std::vector<TModbusRegister*> tags;
+  auto server = std::make_unique<TModbusTCPServer>();
+  server->Port = 0;
+  for (int d = 0; d < 2; ++d) {
+    auto device = std::make_unique<TDeviceClass>();
+    device->SetName("D" + std::to_string(d));
+    device->Number = uint8_t(d + 1);
+    TDeviceClass* raw = server->Devices().Add(std::move(device));
+    for (int t = 0; t < 10; ++t) {
+      auto tag = std::make_unique<TModbusRegister>();
+      tag->SetName("T" + std::to_string(t));
+      tag->SetType(3);
+      tag->Addr = uint16_t(2 * t);
+      tag->Period = 0;
+      tags.push_back(raw->AddTag(std::move(tag)));
+    }
+  }
+  list.Add(std::move(server));
+  for (int i = 0; i < 4; ++i) {
+    TModbusRegister* owner = tags[size_t(i)];
+    owner->WorkType = kWorkScript;
+    owner->Script().ExecuteText = Body("a := a + 1; b := b + 1; self := self + 1;");
+    owner->Script().BindVariable(tags[size_t(i + 5)], "a");
+    owner->Script().BindVariable(tags[size_t(i + 15)], "b");
+  }
+  TagScripts scripts;
+  ProjectRunner hooks(&scripts);
+  list.SetHooks(&hooks);
+  list.Start(false);
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> sets{0};
+  std::vector<std::thread> setters;
+  for (int t = 0; t < 3; ++t)
+    setters.emplace_back([&] {
+      while (!stop) {
+        tags[RandomBelow(uint32_t(tags.size()))]->SetValueLocked(int(RandomBelow(100)));
+        ++sets;
+      }
+    });
+  const auto end = std::chrono::steady_clock::now() + 1500ms;
+  while (std::chrono::steady_clock::now() < end && ValueOf(tags[0]) < 200)
+    std::this_thread::sleep_for(10ms);
+  stop = true;
+  for (auto& t : setters) t.join();
+  list.Stop();
+  list.SetHooks(nullptr);
+  EXPECT_GT(sets.load(), 100);
+  EXPECT_GT(ValueOf(tags[0]), 0);
+  for (int i = 0; i < 4; ++i)
+    EXPECT_FALSE(tags[size_t(i)]->HasError()) << tags[size_t(i)]->ErrorText();
+  for (int i = 0; i < 4; ++i) tags[size_t(i)]->Script().ClearVariables();
+}
+
+TEST(TagScriptsRun, StartAndStopEventsRunAroundTheServers) {
+  TModbusServerList list;
+  auto server = std::make_unique<TModbusTCPServer>();
+  server->Port = 0;
+  TDeviceClass* device = server->Devices().Add(std::make_unique<TDeviceClass>());
+  auto tag = std::make_unique<TModbusRegister>();
+  tag->SetName("T");
+  tag->WorkType = kWorkScript;
+  tag->Period = 1'000'000;
+  TModbusRegister* raw = device->AddTag(std::move(tag));
+  raw->Script().StartText = Body("self := 7;");
+  raw->Script().StopText = Body("self := self + 1;");
+  list.Add(std::move(server));
+  TagScripts scripts;
+  ProjectRunner hooks(&scripts);
+  list.SetHooks(&hooks);
+  list.Start(false);
+  EXPECT_EQ(ValueOf(raw), 7);
+  list.Stop();
+  EXPECT_EQ(ValueOf(raw), 8);
+
+  raw->Script().StartText = Body("self := 10 div (self - self);");
+  EXPECT_THROW(list.Start(false), ScriptError);
+  EXPECT_FALSE(list.Running());
+  EXPECT_FALSE(hooks.UpdateThreadRunning());
+  EXPECT_FALSE(list.Items(0)->Running());
+  list.SetHooks(nullptr);
+}
+
+}  // namespace
+}  // namespace velkor
