@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "Watchdog.h"
 #include "model/Clock.h"
 #include "runtime/Random.h"
 #include "script/ScriptEngine.h"
@@ -191,30 +192,6 @@ TEST_F(Scripts, StartFailureNamesTheTag) {
     EXPECT_NE(std::string(e.what()).find(tag->FullName()), std::string::npos) << e.what();
   }
 }
-
-// Aborts the process if not disarmed in time: a hang must fail loudly, not stall CI.
-class Watchdog {
- public:
-  explicit Watchdog(std::chrono::seconds limit)
-      : m_thread([this, limit] {
-          const auto deadline = std::chrono::steady_clock::now() + limit;
-          while (!m_done) {
-            if (std::chrono::steady_clock::now() > deadline) {
-              std::fprintf(stderr, "watchdog: deadlock suspected, aborting\n");
-              std::abort();
-            }
-            std::this_thread::sleep_for(10ms);
-          }
-        }) {}
-  ~Watchdog() {
-    m_done = true;
-    m_thread.join();
-  }
-
- private:
-  std::atomic<bool> m_done{false};
-  std::thread m_thread;
-};
 
 TEST(TagScriptsLoad, BoundTagsOfTwoDevicesUnderSettersDoNotDeadlock) {
   SetClockForTesting(nullptr);

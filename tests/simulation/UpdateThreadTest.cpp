@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "Watchdog.h"
 #include "runtime/Random.h"
 #include "serving/ModbusServerList.h"
 #include "simulation/ProjectRunner.h"
@@ -18,30 +19,6 @@ namespace velkor {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Aborts the process if not disarmed in time: a hang must fail loudly, not stall CI.
-class Watchdog {
- public:
-  explicit Watchdog(std::chrono::seconds limit)
-      : m_thread([this, limit] {
-          const auto deadline = std::chrono::steady_clock::now() + limit;
-          while (!m_done) {
-            if (std::chrono::steady_clock::now() > deadline) {
-              std::fprintf(stderr, "watchdog: deadlock suspected, aborting\n");
-              std::abort();
-            }
-            std::this_thread::sleep_for(10ms);
-          }
-        }) {}
-  ~Watchdog() {
-    m_done = true;
-    m_thread.join();
-  }
-
- private:
-  std::atomic<bool> m_done{false};
-  std::thread m_thread;
-};
 
 // Stands in for a script: while the pass holds the owner's device lock, it reads each
 // bound tag under its tag lock and writes it back in the lock order (the bound tag's
