@@ -477,82 +477,70 @@ StmtPtr Parser::ParseWith() {
   return s;
 }
 
+namespace {
+
+// Pascal's three binary precedence levels, loosest first.
+bool IsRelational(Tok t) {
+  switch (t) {
+    case Tok::Equal:
+    case Tok::NotEqual:
+    case Tok::Less:
+    case Tok::LessEqual:
+    case Tok::Greater:
+    case Tok::GreaterEqual:
+    case Tok::KwIn:
+    case Tok::KwIs:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsAdding(Tok t) {
+  return t == Tok::Plus || t == Tok::Minus || t == Tok::KwOr || t == Tok::KwXor;
+}
+
+bool IsMultiplying(Tok t) {
+  switch (t) {
+    case Tok::Star:
+    case Tok::Slash:
+    case Tok::KwDiv:
+    case Tok::KwMod:
+    case Tok::KwAnd:
+    case Tok::KwShl:
+    case Tok::KwShr:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+// One left-associative level: operands from `next`, joined while `isOperator` holds.
+ExprPtr Parser::ParseBinaryLevel(bool (*isOperator)(Tok), ExprPtr (Parser::*next)()) {
+  Chain chain(*this);
+  ExprPtr left = (this->*next)();
+  while (isOperator(m_tok.kind)) {
+    chain.Link();
+    auto e = MakeExpr(ExprKind::Binary, PosOf(m_tok));
+    e->op = m_tok.kind;
+    Advance();
+    e->args.push_back(std::move(left));
+    e->args.push_back((this->*next)());
+    left = std::move(e);
+  }
+  return left;
+}
+
 ExprPtr Parser::ParseExpr() {
   Depth depth(*this);
-  Chain chain(*this);
-  ExprPtr left = ParseSimple();
-  for (;;) {
-    switch (m_tok.kind) {
-      case Tok::Equal:
-      case Tok::NotEqual:
-      case Tok::Less:
-      case Tok::LessEqual:
-      case Tok::Greater:
-      case Tok::GreaterEqual:
-      case Tok::KwIn:
-      case Tok::KwIs:
-        break;
-      default:
-        return left;
-    }
-    chain.Link();
-    auto e = MakeExpr(ExprKind::Binary, PosOf(m_tok));
-    e->op = m_tok.kind;
-    Advance();
-    e->args.push_back(std::move(left));
-    e->args.push_back(ParseSimple());
-    left = std::move(e);
-  }
+  return ParseBinaryLevel(IsRelational, &Parser::ParseSimple);
 }
 
-ExprPtr Parser::ParseSimple() {
-  Chain chain(*this);
-  ExprPtr left = ParseTerm();
-  for (;;) {
-    switch (m_tok.kind) {
-      case Tok::Plus:
-      case Tok::Minus:
-      case Tok::KwOr:
-      case Tok::KwXor:
-        break;
-      default:
-        return left;
-    }
-    chain.Link();
-    auto e = MakeExpr(ExprKind::Binary, PosOf(m_tok));
-    e->op = m_tok.kind;
-    Advance();
-    e->args.push_back(std::move(left));
-    e->args.push_back(ParseTerm());
-    left = std::move(e);
-  }
-}
+ExprPtr Parser::ParseSimple() { return ParseBinaryLevel(IsAdding, &Parser::ParseTerm); }
 
-ExprPtr Parser::ParseTerm() {
-  Chain chain(*this);
-  ExprPtr left = ParseFactor();
-  for (;;) {
-    switch (m_tok.kind) {
-      case Tok::Star:
-      case Tok::Slash:
-      case Tok::KwDiv:
-      case Tok::KwMod:
-      case Tok::KwAnd:
-      case Tok::KwShl:
-      case Tok::KwShr:
-        break;
-      default:
-        return left;
-    }
-    chain.Link();
-    auto e = MakeExpr(ExprKind::Binary, PosOf(m_tok));
-    e->op = m_tok.kind;
-    Advance();
-    e->args.push_back(std::move(left));
-    e->args.push_back(ParseFactor());
-    left = std::move(e);
-  }
-}
+ExprPtr Parser::ParseTerm() { return ParseBinaryLevel(IsMultiplying, &Parser::ParseFactor); }
 
 ExprPtr Parser::ParseFactor() {
   Depth depth(*this);

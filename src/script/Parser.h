@@ -53,6 +53,7 @@ class Parser {
   ExprPtr ParseExpr();
   ExprPtr ParseSimple();
   ExprPtr ParseTerm();
+  ExprPtr ParseBinaryLevel(bool (*isOperator)(Tok), ExprPtr (Parser::*next)());
   ExprPtr ParseFactor();
   ExprPtr ParseDesignator(ExprPtr base);
   void ParseArgs(std::vector<ExprPtr>& args, Tok close);
