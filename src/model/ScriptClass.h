@@ -4,6 +4,7 @@
 // tag that a script uses from being deleted. Compiling and running live with the script
 // engine, above this layer.
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,13 @@
 namespace velkor {
 
 class TModbusRegister;
+
+// The compiled form of a script; its type belongs to the layer that compiles, so that an
+// engine is owned, and destroyed, with its tag's script.
+class TScriptEngineSlot {
+ public:
+  virtual ~TScriptEngineSlot() = default;
+};
 
 class TScriptClass {
  public:
@@ -25,6 +33,8 @@ class TScriptClass {
   Lines ExecuteText;
   Lines StopText;
   bool Compiled = false;
+  // Not copied by Clone: a copy compiles its own.
+  std::unique_ptr<TScriptEngineSlot> Engine;
 
   TModbusRegister* Owner() const { return m_owner; }
   const TModbusRegsList& VariableTags() const { return m_tags; }

@@ -27,7 +27,8 @@ class ProjectRunner : public ProjectRunHooks {
   explicit ProjectRunner(ScriptStepRunner* steps) : m_steps(steps) {}
   ~ProjectRunner() override;
 
-  // A start event that throws ends the start: the exception propagates and nothing runs.
+  // A start event that throws ends the start: the exception propagates, the later start
+  // events do not run, and no stop event runs, since the project never ran.
   void BeforeServersStart(TModbusServerList& list, bool resetValues) override;
   void AfterServersStart(TModbusServerList& list) override;
   // A stop event that throws is passed on after the servers stop (by the list).

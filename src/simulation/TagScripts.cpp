@@ -8,6 +8,10 @@ namespace {
 
 const char* const kFunctionNames[] = {"ScriptStart", "ScriptExecute", "ScriptStop"};
 
+struct TagEngine : TScriptEngineSlot {
+  ScriptEngine Engine;
+};
+
 Variant ValueOf(TModbusRegister& tag) {
   LockGuard lock(tag.Lock());
   return tag.GetValue();
@@ -35,20 +39,22 @@ const char* ScriptKindName(int kind) {
 TagScripts::TagScripts() : m_stepBudget(kDefaultStepBudget) {}
 TagScripts::~TagScripts() = default;
 
-ScriptEngine& TagScripts::EngineOf(TModbusRegister& tag) {
-  std::lock_guard lock(m_mapLock);
-  auto& engine = m_engines[&tag];
-  if (!engine) {
-    engine = std::make_unique<ScriptEngine>();
-    engine->SetStepBudget(m_stepBudget);
-  }
-  return *engine;
+ScriptEngine* TagScripts::FindEngine(const TModbusRegister& tag) {
+  if (!tag.HasScript()) return nullptr;
+  auto* slot = dynamic_cast<TagEngine*>(tag.Script().Engine.get());
+  return slot ? &slot->Engine : nullptr;
 }
 
-void TagScripts::SetStepBudget(int64_t steps) {
-  std::lock_guard lock(m_mapLock);
-  m_stepBudget = steps;
-  for (auto& [tag, engine] : m_engines) engine->SetStepBudget(steps);
+ScriptEngine& TagScripts::EngineOf(TModbusRegister& tag) {
+  auto& slot = tag.Script().Engine;
+  auto* engine = dynamic_cast<TagEngine*>(slot.get());
+  if (!engine) {
+    auto made = std::make_unique<TagEngine>();
+    engine = made.get();
+    slot = std::move(made);
+  }
+  engine->Engine.SetStepBudget(m_stepBudget);
+  return engine->Engine;
 }
 
 ScriptCompileResult TagScripts::Compile(TModbusRegister& tag, const Lines& functionsLines,

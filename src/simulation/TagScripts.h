@@ -1,12 +1,10 @@
 #pragma once
 // The engines of tag scripts: one per script tag, compiled from the tag's texts and the user
-// functions, run at start, at every period and at stop. The model keeps only the texts
-// and bindings, so it does not depend on the interpreter.
+// functions, run at start, at every period and at stop. Each engine lives in its tag's
+// script (an opaque slot there, so the model does not depend on the interpreter) and goes
+// with the tag.
 
 #include <cstdint>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -54,16 +52,18 @@ class TagScripts : public ScriptStepRunner {
   void Run(TModbusRegister& tag, int kind);
   void RunExecute(TModbusRegister& tag) override { Run(tag, kScriptExecute); }
 
-  // For engines made after the call too.
-  void SetStepBudget(int64_t steps);
+  // Taken by every engine at its next compilation or run.
+  void SetStepBudget(int64_t steps) { m_stepBudget = steps; }
+
+  // The tag's engine, made on first use; null for a tag without one yet.
+  static ScriptEngine* FindEngine(const TModbusRegister& tag);
 
  private:
   ScriptEngine& EngineOf(TModbusRegister& tag);
   void RunLocked(TModbusRegister& tag, ScriptEngine& engine, int kind);
 
-  // Guards the map only: each engine is used by one thread at a time.
-  std::mutex m_mapLock;
-  std::map<const TModbusRegister*, std::unique_ptr<ScriptEngine>> m_engines;
+  // Each engine is used by one thread at a time: the update thread while the project runs,
+  // the main thread otherwise.
   int64_t m_stepBudget;
 };
 
