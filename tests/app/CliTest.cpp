@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -75,7 +76,7 @@ TEST_F(Cli, ConventionalOptions) {
 TEST_F(Cli, CheckSummarisesAndRewrites) {
   const Result check = Velkor("--check " + kDemo);
   EXPECT_EQ(check.status, 0) << check.out;
-  EXPECT_EQ(check.out, "servers=1 devices=3 tags=18\n");
+  EXPECT_EQ(check.out, "servers=1 devices=4 tags=21\n");
   const fs::path out = dir / "copy.xml";
   EXPECT_EQ(Velkor("--check " + kDemo + " --save-as " + out.string()).status, 0);
   EXPECT_EQ(Velkor("--check " + out.string()).out, check.out);
@@ -181,13 +182,24 @@ TEST_F(Cli, HeadlessServesTheExampleAndStopsOnSigterm) {
   ASSERT_FALSE(port.empty()) << err;
 
   if (system("command -v mbpoll > /dev/null") == 0) {
-    const std::string base = "mbpoll -m tcp -p " + port + " -0 -1 ";
-    FILE* p = popen((base + "-a 1 -t 3 -r 0 -c 1 127.0.0.1 2>&1").c_str(), "r");
-    std::string out;
-    std::array<char, 256> buf;
-    while (fgets(buf.data(), int(buf.size()), p)) out += buf.data();
-    pclose(p);
-    EXPECT_NE(out.find("[0]: \t4242"), std::string::npos) << out;  // InputWord
+    auto mbpoll = [&](const std::string& args) {
+      const std::string command = "mbpoll -m tcp -p " + port + " -0 -1 " + args + " 127.0.0.1 2>&1";
+      FILE* p = popen(command.c_str(), "r");
+      std::string out;
+      std::array<char, 256> buf;
+      while (fgets(buf.data(), int(buf.size()), p)) out += buf.data();
+      pclose(p);
+      return out;
+    };
+    const std::string word = mbpoll("-a 1 -t 3 -r 0 -c 1");
+    EXPECT_NE(word.find("[0]: \t4242"), std::string::npos) << word;  // InputWord
+    // Tank's level: its start script set 50, each second of execute takes 1 off (pump off).
+    const std::string level = mbpoll("-a 4 -t 4:float -r 0 -c 1");
+    const size_t at = level.find("[0]: \t");
+    ASSERT_NE(at, std::string::npos) << level;
+    const double value = std::strtod(level.c_str() + at + 5, nullptr);
+    EXPECT_GE(value, 45) << level;
+    EXPECT_LE(value, 50) << level;
   }
   ASSERT_EQ(kill(pid, SIGTERM), 0);
   int status = 0;
