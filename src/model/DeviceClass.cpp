@@ -105,6 +105,10 @@ std::string TDeviceClass::UniqueTagName(const TGroupClass* group, const std::str
   return candidate;
 }
 
+TGroupClass* TDeviceClass::AddGroup(std::unique_ptr<TGroupClass> group) {
+  return AddGroup(std::move(group), {});
+}
+
 TGroupClass* TDeviceClass::AddGroup(std::unique_ptr<TGroupClass> group,
                                     std::vector<std::unique_ptr<TModbusRegister>> tags) {
   TGroupClass* parent = group->Parent() ? group->Parent() : m_root.get();

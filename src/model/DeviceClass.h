@@ -93,8 +93,10 @@ class TDeviceClass {
 
   // Groups.
   // Joins a group (parent none: the root) to the tree with the tags that come with it.
+  // (Two overloads, not a default argument: that would need the tag type complete here.)
+  TGroupClass* AddGroup(std::unique_ptr<TGroupClass> group);
   TGroupClass* AddGroup(std::unique_ptr<TGroupClass> group,
-                        std::vector<std::unique_ptr<TModbusRegister>> tags = {});
+                        std::vector<std::unique_ptr<TModbusRegister>> tags);
   TGroupClass* FindGroup(std::string_view fullName);
   std::string UniqueGroupName(const TGroupClass* parent, const std::string& base);
   TDetachedGroup DetachGroup(TGroupClass* group);

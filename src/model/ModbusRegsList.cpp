@@ -43,18 +43,31 @@ uint16_t BasicRegsList<Ptr>::NextFreeAddress() const {
 }
 
 template <class Ptr>
-TModbusRegister* BasicRegsList<Ptr>::Add(Ptr tag) requires(!kOwning) {
-  m_items.push_back(tag);
-  return tag;
+TModbusRegister* BasicRegsList<Ptr>::Add(Ptr tag) requires(!kOwningList<Ptr>) {
+  // Bodies of the constrained members compile for either list: clang 14 instantiates them
+  // in the explicit instantiation whatever their constraints.
+  TModbusRegister* raw = std::to_address(tag);
+  m_items.push_back(std::move(tag));
+  return raw;
 }
 
 template <class Ptr>
 TModbusRegister* BasicRegsList<Ptr>::Add(Ptr tag, TGroupClass* group,
-                                         TDeviceClass* device) requires kOwning {
-  TModbusRegister* raw = tag.get();
+                                         TDeviceClass* device) requires kOwningList<Ptr> {
+  TModbusRegister* raw = std::to_address(tag);
   raw->SetPlace(group, device);
   m_items.push_back(std::move(tag));
   return raw;
+}
+
+template <class Ptr>
+void BasicRegsList<Ptr>::Clear() {
+  m_items.clear();
+}
+
+template <class Ptr>
+void BasicRegsList<Ptr>::Delete(int i) {
+  m_items.erase(m_items.begin() + i);
 }
 
 template <class Ptr>
@@ -64,7 +77,7 @@ void BasicRegsList<Ptr>::Remove(const TModbusRegister* tag) {
 }
 
 template <class Ptr>
-Ptr BasicRegsList<Ptr>::Extract(const TModbusRegister* tag) requires kOwning {
+Ptr BasicRegsList<Ptr>::Extract(const TModbusRegister* tag) requires kOwningList<Ptr> {
   const int i = IndexOf(tag);
   if (i < 0) return nullptr;
   Ptr taken = std::move(m_items[size_t(i)]);
