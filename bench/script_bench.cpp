@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchUtil.h"
 #include "script/ScriptEngine.h"
 
 namespace velkor {
@@ -74,8 +75,7 @@ std::string FindLua() {
   return path;
 }
 
-// A tag script of about 20 statements: three bound variables in and out, arithmetic, an
-// if, a for of 10 and two built-in calls.
+// One call of the typical tag script, its three variables in and out.
 void TagScriptCall() {
   ScriptEngine e;
   e.AddVariable("self", "Word", Variant(10));
@@ -83,36 +83,12 @@ void TagScriptCall() {
   e.AddVariable("a", "Double", Variant(1.5));
   e.AddVariable("b", "Integer", Variant(7));
   e.AddVariable("c", "Word", Variant(3));
-  e.SetLines({"function ScriptExecute: Variant;",
-              "var i, k: Integer; x: Double; t: String;",
-              "begin",
-              "  k := b * 2 + c;",
-              "  x := a * 1.5 + k;",
-              "  if x > 100 then",
-              "    x := x - 100",
-              "  else",
-              "    x := x + 1;",
-              "  for i := 1 to 10 do",
-              "    k := k + i mod 3;",
-              "  t := IntToStr(k);",
-              "  a := Sqrt(x) + Length(t);",
-              "  b := (k + 1) mod 1000;",
-              "  c := (c + 1) mod 100;",
-              "  self := (self + 1) mod 65000;",
-              "  NoReply := self > 60000;",
-              "  k := k div 2;",
-              "  x := x * 2;",
-              "  i := k - b;",
-              "  Result := self;",
-              "end;",
-              "function ScriptStart: Variant;",
-              "begin",
-              "end;",
-              "function ScriptStop: Variant;",
-              "begin",
-              "end;",
-              "begin",
-              "end."});
+  std::vector<std::string> program = {"function ScriptExecute: Variant;"};
+  for (const std::string& line : TypicalExecuteText()) program.push_back(line);
+  for (const char* line : {"function ScriptStart: Variant;", "begin", "end;",
+                           "function ScriptStop: Variant;", "begin", "end;", "begin", "end."})
+    program.push_back(line);
+  e.SetLines(std::move(program));
   if (!e.Compile()) {
     std::fprintf(stderr, "tag script: %s %s\n", e.ErrorPos().c_str(), e.ErrorMsg().c_str());
     return;

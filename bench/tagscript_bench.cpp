@@ -31,29 +31,6 @@ using Lines = std::vector<std::string>;
 constexpr int kDevices = 10;
 constexpr int kScriptsPerDevice = 100;
 
-const Lines kExecute = {
-    "var i, k: Integer; x: Double; t: String;",
-    "begin",
-    "  k := b * 2 + c;",
-    "  x := a * 1.5 + k;",
-    "  if x > 100 then",
-    "    x := x - 100",
-    "  else",
-    "    x := x + 1;",
-    "  for i := 1 to 10 do",
-    "    k := k + i mod 3;",
-    "  t := IntToStr(k);",
-    "  a := Sqrt(x) + Length(t);",
-    "  b := (k + 1) mod 1000;",
-    "  c := (c + 1) mod 100;",
-    "  self := (self + 1) mod 65000;",
-    "  NoReply := self > 65000;",
-    "  k := k div 2;",
-    "  x := x * 2;",
-    "  i := k - b;",
-    "  Result := self;",
-    "end;",
-};
 
 double CpuSeconds() {
   rusage usage{};
@@ -97,7 +74,7 @@ std::vector<TModbusRegister*> Build(TModbusServerList& list, uint8_t scriptWork)
       TModbusRegister* b = AddTag(device, Named("B", s), 3, uint16_t(base + 5), kWorkManual);
       // The next device's tag at an address its own tags leave free.
       TModbusRegister* c = AddTag(next, Named("C", s), 18, uint16_t(4000 + s), kWorkManual);
-      tag->Script().ExecuteText = kExecute;
+      tag->Script().ExecuteText = TypicalExecuteText();
       tag->Script().BindVariable(a, "a");
       tag->Script().BindVariable(b, "b");
       tag->Script().BindVariable(c, "c");
