@@ -98,36 +98,20 @@ inline void Release(Value& v) {
 }
 
 // Register writes: each drops what the register held before.
-inline void SetInt(Value& v, int64_t x) {
-  if (v.IsHeap()) Release(v);
-  v.tag = Tag::Int64;
-  v.i = x;
-}
 inline void SetTaggedInt(Value& v, Tag tag, int64_t x) {
   if (v.IsHeap()) Release(v);
   v.tag = tag;
   v.i = x;
-}
-inline void SetReal(Value& v, double x) {
-  if (v.IsHeap()) Release(v);
-  v.tag = Tag::Double;
-  v.d = x;
 }
 inline void SetTaggedReal(Value& v, Tag tag, double x) {
   if (v.IsHeap()) Release(v);
   v.tag = tag;
   v.d = x;
 }
-inline void SetBool(Value& v, bool x) {
-  if (v.IsHeap()) Release(v);
-  v.tag = Tag::Bool;
-  v.i = x;
-}
-inline void SetChar(Value& v, int64_t code) {
-  if (v.IsHeap()) Release(v);
-  v.tag = Tag::Char;
-  v.i = code;
-}
+inline void SetInt(Value& v, int64_t x) { SetTaggedInt(v, Tag::Int64, x); }
+inline void SetReal(Value& v, double x) { SetTaggedReal(v, Tag::Double, x); }
+inline void SetBool(Value& v, bool x) { SetTaggedInt(v, Tag::Bool, x); }
+inline void SetChar(Value& v, int64_t code) { SetTaggedInt(v, Tag::Char, code); }
 inline void SetRef(Value& v, Value* target) {
   if (v.IsHeap()) Release(v);
   v.tag = Tag::Ref;

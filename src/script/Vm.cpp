@@ -761,42 +761,24 @@ L_MoveChk : {
   SetTaggedInt(RA, s == Scalar::Char ? Tag::Char : Tag::Int64, v);
   DISPATCH();
 }
-L_EqI:
-  SetBool(RA, RB.i == RC.i);
+// The twelve numeric comparisons: one handler each, alike but for the field and operator.
+#define VELKOR_COMPARE(name, field, op) \
+  L_##name:                             \
+  SetBool(RA, RB.field op RC.field);    \
   DISPATCH();
-L_NeI:
-  SetBool(RA, RB.i != RC.i);
-  DISPATCH();
-L_LtI:
-  SetBool(RA, RB.i < RC.i);
-  DISPATCH();
-L_LeI:
-  SetBool(RA, RB.i <= RC.i);
-  DISPATCH();
-L_GtI:
-  SetBool(RA, RB.i > RC.i);
-  DISPATCH();
-L_GeI:
-  SetBool(RA, RB.i >= RC.i);
-  DISPATCH();
-L_EqF:
-  SetBool(RA, RB.d == RC.d);
-  DISPATCH();
-L_NeF:
-  SetBool(RA, RB.d != RC.d);
-  DISPATCH();
-L_LtF:
-  SetBool(RA, RB.d < RC.d);
-  DISPATCH();
-L_LeF:
-  SetBool(RA, RB.d <= RC.d);
-  DISPATCH();
-L_GtF:
-  SetBool(RA, RB.d > RC.d);
-  DISPATCH();
-L_GeF:
-  SetBool(RA, RB.d >= RC.d);
-  DISPATCH();
+  VELKOR_COMPARE(EqI, i, ==)
+  VELKOR_COMPARE(NeI, i, !=)
+  VELKOR_COMPARE(LtI, i, <)
+  VELKOR_COMPARE(LeI, i, <=)
+  VELKOR_COMPARE(GtI, i, >)
+  VELKOR_COMPARE(GeI, i, >=)
+  VELKOR_COMPARE(EqF, d, ==)
+  VELKOR_COMPARE(NeF, d, !=)
+  VELKOR_COMPARE(LtF, d, <)
+  VELKOR_COMPARE(LeF, d, <=)
+  VELKOR_COMPARE(GtF, d, >)
+  VELKOR_COMPARE(GeF, d, >=)
+#undef VELKOR_COMPARE
 L_EqS:
   SetBool(RA, TextOf(RB) == TextOf(RC));
   DISPATCH();

@@ -38,16 +38,8 @@ class Masters : public ::testing::Test {
   void SetUp() override {
     server.SetName("S");
     server.Port = 0;
-    for (int unit : {1, 2}) {
-      auto device = std::make_unique<TDeviceClass>();
-      device->SetName("D" + std::to_string(unit));
-      device->Number = uint8_t(unit);
-      devices.push_back(server.Devices().Add(std::move(device)));
-    }
-    devices[1]->NoReply = true;
-    devices[0]->Space().WriteWord(0, kInputRegs, 2, 0xBEEF);
+    devices = AddMastersDevices(server);
     devices[0]->Space().WriteWord(1, kInputRegs, 2, 0x0042);
-    devices[0]->Space().WriteBit(2, 0, kDiscreteInputs, true);
     server.Start();
     for (int i = 0; i < 500 && server.ListeningPort() == 0; ++i) std::this_thread::sleep_for(5ms);
     port = std::to_string(server.ListeningPort());

@@ -35,17 +35,9 @@ class RtuMasters : public ::testing::Test {
     server.COMMPORT = pty.A();
     server.BAUD = 9600;
     server.INTERVAL = 10;
-    for (int unit : {1, 2}) {
-      auto device = std::make_unique<TDeviceClass>();
-      device->SetName("D" + std::to_string(unit));
-      device->Number = uint8_t(unit);
-      devices.push_back(server.Devices().Add(std::move(device)));
-    }
-    devices[1]->NoReply = true;
+    devices = AddMastersDevices(server);
     for (uint16_t r = 0; r < 10; ++r)
       devices[0]->Space().WriteWord(r, kHoldingRegs, 2, uint16_t(1000 + r));
-    devices[0]->Space().WriteWord(0, kInputRegs, 2, 0xBEEF);
-    devices[0]->Space().WriteBit(2, 0, kDiscreteInputs, true);
     server.Start();
     ASSERT_EQ(server.Protocol.Count(), 0u);
   }

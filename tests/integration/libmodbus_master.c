@@ -3,26 +3,15 @@
  * which the test compares with what a real device must answer.
  * Usage: libmodbus_master PORT */
 
-#include <errno.h>
-#include <modbus.h>
-#include <stdio.h>
 #include <stdlib.h>
+
+#include "master_print.h"
 
 static modbus_t* ctx;
 
-static void Regs(const char* what, int rc, const uint16_t* v, int n) {
-  if (rc < 0) {
-    printf("%s error %s\n", what, errno == EMBXILVAL ? "illegal-data-value" : errno == ETIMEDOUT ? "timeout" : modbus_strerror(errno));
-    return;
-  }
-  printf("%s", what);
-  for (int i = 0; i < n; ++i) printf(" %04X", v[i]);
-  printf("\n");
-}
-
 static void Bits(const char* what, int rc, const uint8_t* v, int n) {
   if (rc < 0) {
-    printf("%s error %s\n", what, errno == EMBXILVAL ? "illegal-data-value" : errno == ETIMEDOUT ? "timeout" : modbus_strerror(errno));
+    printf("%s error %s\n", what, Why());
     return;
   }
   printf("%s ", what);
@@ -33,19 +22,12 @@ static void Bits(const char* what, int rc, const uint8_t* v, int n) {
 /* A raw reply: the PDU after the 7-byte MBAP header, in hex. */
 static void Raw(const char* what, int rc, const uint8_t* reply) {
   if (rc < 0) {
-    printf("%s error %s\n", what, errno == ETIMEDOUT ? "timeout" : modbus_strerror(errno));
+    printf("%s error %s\n", what, Why());
     return;
   }
   printf("%s reply", what);
   for (int i = 7; i < rc; ++i) printf(" %02X", reply[i]);
   printf("\n");
-}
-
-static void Rc(const char* what, int rc) {
-  if (rc < 0)
-    printf("%s error %s\n", what, errno == EMBXILVAL ? "illegal-data-value" : errno == ETIMEDOUT ? "timeout" : modbus_strerror(errno));
-  else
-    printf("%s ok\n", what);
 }
 
 int main(int argc, char** argv) {

@@ -3,33 +3,9 @@
  * that is not on the line and a broadcast; one line per step for the test to compare.
  * Usage: libmodbus_rtu_master DEVICE */
 
-#include <errno.h>
-#include <modbus.h>
-#include <stdio.h>
 #include <stdlib.h>
 
-static const char* Why(void) {
-  return errno == EMBXILVAL ? "illegal-data-value"
-         : errno == ETIMEDOUT ? "timeout"
-                              : modbus_strerror(errno);
-}
-
-static void Rc(const char* what, int rc) {
-  if (rc < 0)
-    printf("%s error %s\n", what, Why());
-  else
-    printf("%s ok\n", what);
-}
-
-static void Regs(const char* what, int rc, const uint16_t* v, int n) {
-  if (rc < 0) {
-    printf("%s error %s\n", what, Why());
-    return;
-  }
-  printf("%s", what);
-  for (int i = 0; i < n; ++i) printf(" %04X", v[i]);
-  printf("\n");
-}
+#include "master_print.h"
 
 static void Ones(const char* what, int rc, const uint8_t* v, int n) {
   if (rc < 0) {

@@ -13,14 +13,7 @@ class Processor : public ServingTest {
     RecordingConnection connection(server.Devices());
     const Bytes adu = Hex(request);
     ProcessRequest(connection, adu.data(), adu.size());
-    EXPECT_LE(connection.sent.size(), 1u);
-    return connection.sent.empty() ? "" : HexText(connection.sent[0]);
-  }
-  uint16_t Reg(int device, uint16_t addr) {
-    return devices[size_t(device)]->Space().ReadWord(addr, kHoldingRegs, 2);
-  }
-  bool Coil(int device, uint16_t addr) {
-    return devices[size_t(device)]->Space().ReadBit(addr, 0, kCoils);
+    return OnlyReply(connection);
   }
 };
 

@@ -60,14 +60,7 @@ class RtuFrames : public ServingTest {
   std::string Serve(const Bytes& frame) {
     RecordingConnection connection(server.Devices(), TraceSource::Kind::Rtu);
     ProcessRtuFrame(connection, frame.data(), frame.size());
-    EXPECT_LE(connection.sent.size(), 1u);
-    return connection.sent.empty() ? "" : HexText(connection.sent[0]);
-  }
-  uint16_t Reg(int device, uint16_t addr) {
-    return devices[size_t(device)]->Space().ReadWord(addr, kHoldingRegs, 2);
-  }
-  bool Coil(int device, uint16_t addr) {
-    return devices[size_t(device)]->Space().ReadBit(addr, 0, kCoils);
+    return OnlyReply(connection);
   }
 };
 

@@ -84,6 +84,18 @@ class ServingTest : public ::testing::Test {
     }
   }
 
+  uint16_t Reg(int device, uint16_t addr) {
+    return devices[size_t(device)]->Space().ReadWord(addr, kHoldingRegs, 2);
+  }
+  bool Coil(int device, uint16_t addr) {
+    return devices[size_t(device)]->Space().ReadBit(addr, 0, kCoils);
+  }
+  // The one reply a request got, or "" when nothing was sent.
+  static std::string OnlyReply(const RecordingConnection& connection) {
+    EXPECT_LE(connection.sent.size(), 1u);
+    return connection.sent.empty() ? "" : HexText(connection.sent[0]);
+  }
+
   TModbusTCPServer server;
   std::vector<TDeviceClass*> devices;
 };

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "StressProject.h"
 #include "Watchdog.h"
 #include "model/Clock.h"
 #include "runtime/Random.h"
@@ -214,25 +215,12 @@ TEST_F(Scripts, EngineLivesWithItsTagAndACloneCompilesItsOwn) {
 TEST(TagScriptsLoad, BoundTagsOfTwoDevicesUnderSettersDoNotDeadlock) {
   SetClockForTesting(nullptr);
   Watchdog watchdog(60s);
-  TModbusServerList list;
-  std::vector<TModbusRegister*> tags;
-  auto server = std::make_unique<TModbusTCPServer>();
-  server->Port = 0;
-  for (int d = 0; d < 2; ++d) {
-    auto device = std::make_unique<TDeviceClass>();
-    device->SetName("D" + std::to_string(d));
-    device->Number = uint8_t(d + 1);
-    TDeviceClass* raw = server->Devices().Add(std::move(device));
-    for (int t = 0; t < 10; ++t) {
-      auto tag = std::make_unique<TModbusRegister>();
-      tag->SetName("T" + std::to_string(t));
-      tag->SetType(3);
-      tag->Addr = uint16_t(2 * t);
-      tag->Period = 0;
-      tags.push_back(raw->AddTag(std::move(tag)));
-    }
-  }
-  list.Add(std::move(server));
+  TwoDeviceProject project(10, [](TModbusRegister& tag, int t) {
+    tag.SetType(3);
+    tag.Addr = uint16_t(2 * t);
+  });
+  TModbusServerList& list = project.list;
+  const std::vector<TModbusRegister*>& tags = project.tags;
   for (int i = 0; i < 4; ++i) {
     TModbusRegister* owner = tags[size_t(i)];
     owner->WorkType = kWorkScript;
@@ -245,24 +233,14 @@ TEST(TagScriptsLoad, BoundTagsOfTwoDevicesUnderSettersDoNotDeadlock) {
   list.SetHooks(&hooks);
   list.Start(false);
 
-  std::atomic<bool> stop{false};
-  std::atomic<int> sets{0};
-  std::vector<std::thread> setters;
-  for (int t = 0; t < 3; ++t)
-    setters.emplace_back([&] {
-      while (!stop) {
-        tags[RandomBelow(uint32_t(tags.size()))]->SetValueLocked(int(RandomBelow(100)));
-        ++sets;
-      }
-    });
+  RandomSetters setters(tags, 3);
   const auto end = std::chrono::steady_clock::now() + 1500ms;
   while (std::chrono::steady_clock::now() < end && ValueOf(tags[0]) < 200)
     std::this_thread::sleep_for(10ms);
-  stop = true;
-  for (auto& t : setters) t.join();
+  setters.Stop();
   list.Stop();
   list.SetHooks(nullptr);
-  EXPECT_GT(sets.load(), 100);
+  EXPECT_GT(setters.Sets(), 100);
   EXPECT_GT(ValueOf(tags[0]), 0);
   for (int i = 0; i < 4; ++i)
     EXPECT_FALSE(tags[size_t(i)]->HasError()) << tags[size_t(i)]->ErrorText();

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "StressProject.h"
 #include "Watchdog.h"
 #include "runtime/Random.h"
 #include "serving/ModbusServerList.h"
@@ -41,29 +42,14 @@ class BoundTagsRunner : public ScriptStepRunner {
   std::atomic<int> runs{0};
 };
 
-struct Project {
-  TModbusServerList list;
-  std::vector<TModbusRegister*> tags;
-  Project() {
-    auto server = std::make_unique<TModbusTCPServer>();
-    server->Port = 0;
-    for (int d = 0; d < 2; ++d) {
-      auto device = std::make_unique<TDeviceClass>();
-      device->SetName("D" + std::to_string(d));
-      device->Number = uint8_t(d + 1);
-      TDeviceClass* raw = server->Devices().Add(std::move(device));
-      for (int t = 0; t < 20; ++t) {
-        auto tag = std::make_unique<TModbusRegister>();
-        tag->SetName("T" + std::to_string(t));
-        tag->Addr = uint16_t(t);
-        tag->Period = 0;
-        tag->WorkType = t % 2 ? kWorkIncrement : kWorkManual;
-        tag->DefValue = t;
-        tags.push_back(raw->AddTag(std::move(tag)));
-      }
-    }
-    list.Add(std::move(server));
-  }
+// Odd tags increment, even ones are manual.
+struct Project : TwoDeviceProject {
+  Project()
+      : TwoDeviceProject(20, [](TModbusRegister& tag, int t) {
+          tag.Addr = uint16_t(t);
+          tag.WorkType = t % 2 ? kWorkIncrement : kWorkManual;
+          tag.DefValue = t;
+        }) {}
 };
 
 TEST(UpdateThread, LockOrderHoldsUnderLoad) {
@@ -81,24 +67,13 @@ TEST(UpdateThread, LockOrderHoldsUnderLoad) {
   project.list.SetHooks(&hooks);
   project.list.Start(false);
 
-  std::atomic<bool> stop{false};
-  std::atomic<int> sets{0};
-  std::vector<std::thread> setters;
-  for (int t = 0; t < 4; ++t)
-    setters.emplace_back([&] {
-      while (!stop) {
-        TModbusRegister* tag = project.tags[RandomBelow(uint32_t(project.tags.size()))];
-        tag->SetValueLocked(int(RandomBelow(100)));
-        ++sets;
-      }
-    });
+  RandomSetters setters(project.tags, 4);
   const auto end = std::chrono::steady_clock::now() + 1500ms;
   while (std::chrono::steady_clock::now() < end && runner.runs < 2000)
     std::this_thread::sleep_for(10ms);
-  stop = true;
-  for (auto& t : setters) t.join();
+  setters.Stop();
   project.list.Stop();
-  EXPECT_GT(sets.load(), 100);
+  EXPECT_GT(setters.Sets(), 100);
   EXPECT_GT(runner.runs.load(), 100);
   for (int i = 0; i < 6; ++i) project.tags[size_t(i)]->Script().ClearVariables();
 }

@@ -1,0 +1,33 @@
+/* What the libmodbus master programs print: one line per step, "WHAT ok", "WHAT values" or
+ * "WHAT error REASON", for the tests to compare. */
+#ifndef VELKOR_MASTER_PRINT_H
+#define VELKOR_MASTER_PRINT_H
+
+#include <errno.h>
+#include <modbus.h>
+#include <stdio.h>
+
+static const char* Why(void) {
+  return errno == EMBXILVAL ? "illegal-data-value"
+         : errno == ETIMEDOUT ? "timeout"
+                              : modbus_strerror(errno);
+}
+
+static void Rc(const char* what, int rc) {
+  if (rc < 0)
+    printf("%s error %s\n", what, Why());
+  else
+    printf("%s ok\n", what);
+}
+
+static void Regs(const char* what, int rc, const uint16_t* v, int n) {
+  if (rc < 0) {
+    printf("%s error %s\n", what, Why());
+    return;
+  }
+  printf("%s", what);
+  for (int i = 0; i < n; ++i) printf(" %04X", v[i]);
+  printf("\n");
+}
+
+#endif
