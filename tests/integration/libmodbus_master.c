@@ -3,8 +3,6 @@
  * which the test compares with what a real device must answer.
  * Usage: libmodbus_master PORT */
 
-#include <stdlib.h>
-
 #include "master_print.h"
 
 static modbus_t* ctx;
@@ -32,13 +30,7 @@ static void Raw(const char* what, int rc, const uint8_t* reply) {
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
-  ctx = modbus_new_tcp("127.0.0.1", atoi(argv[1]));
-  if (!ctx || modbus_connect(ctx) != 0) {
-    fprintf(stderr, "connect: %s\n", modbus_strerror(errno));
-    return 1;
-  }
-  modbus_set_response_timeout(ctx, 0, 400000);
-  modbus_set_slave(ctx, 1);
+  ctx = Open(modbus_new_tcp("127.0.0.1", atoi(argv[1])));
   uint16_t r[130];
   uint8_t b[2000];
 

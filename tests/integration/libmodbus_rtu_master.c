@@ -3,8 +3,6 @@
  * that is not on the line and a broadcast; one line per step for the test to compare.
  * Usage: libmodbus_rtu_master DEVICE */
 
-#include <stdlib.h>
-
 #include "master_print.h"
 
 static void Ones(const char* what, int rc, const uint8_t* v, int n) {
@@ -19,13 +17,7 @@ static void Ones(const char* what, int rc, const uint8_t* v, int n) {
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
-  modbus_t* ctx = modbus_new_rtu(argv[1], 9600, 'N', 8, 1);
-  if (!ctx || modbus_connect(ctx) != 0) {
-    fprintf(stderr, "connect: %s\n", modbus_strerror(errno));
-    return 1;
-  }
-  modbus_set_response_timeout(ctx, 0, 400000);
-  modbus_set_slave(ctx, 1);
+  modbus_t* ctx = Open(modbus_new_rtu(argv[1], 9600, 'N', 8, 1));
   uint16_t r[125];
   uint8_t b[2000];
 

@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <modbus.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 static const char* Why(void) {
   return errno == EMBXILVAL ? "illegal-data-value"
@@ -28,6 +29,17 @@ static void Regs(const char* what, int rc, const uint16_t* v, int n) {
   printf("%s", what);
   for (int i = 0; i < n; ++i) printf(" %04X", v[i]);
   printf("\n");
+}
+
+/* Connects, with a 0.4 s reply timeout, to slave 1; exits 1 on failure. */
+static modbus_t* Open(modbus_t* ctx) {
+  if (!ctx || modbus_connect(ctx) != 0) {
+    fprintf(stderr, "connect: %s\n", modbus_strerror(errno));
+    exit(1);
+  }
+  modbus_set_response_timeout(ctx, 0, 400000);
+  modbus_set_slave(ctx, 1);
+  return ctx;
 }
 
 #endif
