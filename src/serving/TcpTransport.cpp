@@ -107,7 +107,7 @@ void TTCPAccept::Execute() {
       if (Terminated()) {
         LogMessage("TTCPAccept.Execute - Terminating thread");
         if (client >= 0) ::close(client);
-        break;
+        return;  // a stop seen here is logged by the line above, not by OUT
       }
       if (client < 0) {
         // Out of descriptors and the like: do not spin while it lasts.
