@@ -153,7 +153,10 @@ class Compiler {
   }
   void Declare(const NamePos& name, Symbol sym) {
     Scope& scope = m_scopes.back();
-    if (scope.names.count(name.name))
+    // The program's globals share their level with the host's variables: a program global
+    // of a host variable's name would hide it from the host, which reads and writes by name.
+    const bool hostClash = m_scopes.size() == 2 && m_scopes.front().names.count(name.name);
+    if (scope.names.count(name.name) || hostClash)
       Fail(name.pos, "Identifier redeclared: " + Quote(name.display));
     sym.display = name.display;
     scope.names.emplace(name.name, std::move(sym));
@@ -2411,7 +2414,8 @@ void Compiler::CompileRaise(const Stmt& s) {
 // ---------------------------------------------------------------- program
 
 CompiledProgram Compiler::Run(const ProgramAst& ast) {
-  // Host variables sit in a scope of their own, so the program may shadow them.
+  // Host variables sit in a scope of their own, below the program's globals (which may not
+  // reuse their names; routines' locals may).
   m_scopes.emplace_back();
   for (size_t k = 0; k < m_globals.size(); ++k) {
     const GlobalVar& g = m_globals[k];

@@ -33,7 +33,11 @@ void AddFluctuation(TModbusRegister& tag, double range) {
 }  // namespace
 
 void BehaviourStep(TModbusRegister& tag, ScriptStepRunner* scripts) {
-  tag.ConvertParams();  // parameters set since the last SetType take the tag's type
+  // Parameters set since the last SetType take the tag's type, for the behaviours that use
+  // them: a stray Min on a script tag must not stop its script.
+  if (tag.WorkType == kWorkIncrement || tag.WorkType == kWorkRandom ||
+      tag.WorkType == kWorkSine || tag.WorkType == kWorkSaw)
+    tag.ConvertParams();
   switch (tag.WorkType) {
     case kWorkIncrement:
       tag.SetValue(tag.GetValue() + tag.IncDec);

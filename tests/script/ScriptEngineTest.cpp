@@ -39,6 +39,17 @@ TEST(ScriptEngine, HostVariablesKeepTheirTypeAndValuesBetweenCalls) {
   EXPECT_EQ(e.ErrorPos(), "6:3");
   EXPECT_NE(e.ErrorMsg().find("counter"), std::string::npos);
 
+  // A program global may not take a host variable's name (the host would never see its
+  // writes); a routine's local may.
+  std::vector<std::string> clash = {"var T: Integer;"};
+  for (const std::string& line : TagProgram({"begin", "  t := 1;", "end;"})) clash.push_back(line);
+  e.SetLines(clash);
+  EXPECT_FALSE(e.Compile());
+  EXPECT_EQ(e.ErrorPos(), "1:5");
+  EXPECT_NE(e.ErrorMsg().find("redeclared"), std::string::npos) << e.ErrorMsg();
+  e.SetLines(TagProgram({"var t: Integer;", "begin", "  t := 1;", "end;"}));
+  EXPECT_TRUE(e.Compile()) << e.ErrorMsg();
+
   e.SetLines(TagProgram({"begin", "  self := self + 1;", "  t := t * 2;", "  NoReply := self > 8;",
                          "  Result := self;", "end;"}));
   ASSERT_TRUE(e.Compile()) << e.ErrorMsg();

@@ -82,6 +82,15 @@ TEST_F(Scripts, CounterCountsOncePerPeriod) {
   EXPECT_EQ(device->Space().ReadWord(0, 0, 2), 3);
 }
 
+TEST_F(Scripts, ParametersOfOtherBehavioursDoNotStopAScript) {
+  TModbusRegister* tag = ScriptTag("self := self + 1;");
+  tag->Min = -5;  // does not fit a Word; only a random tag would use it
+  ASSERT_TRUE(scripts.Compile(*tag, functions).Ok);
+  Pass();
+  EXPECT_FALSE(tag->HasError()) << tag->ErrorText();
+  EXPECT_EQ(ValueOf(tag), 1);
+}
+
 TEST_F(Scripts, BoundVariableWritesAnotherTagsRegisters) {
   TModbusRegister* owner = ScriptTag("t := 2 * self;");
   TModbusRegister* other = Tag(kWorkManual, 5);
