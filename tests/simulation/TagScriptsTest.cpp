@@ -102,6 +102,23 @@ TEST_F(Scripts, BoundVariableWritesAnotherTagsRegisters) {
   EXPECT_EQ(device->Space().ReadWord(5, 0, 2), 42);
 }
 
+TEST_F(Scripts, WriteBackStopsAtTheFirstValueThatDoesNotFit) {
+  TModbusRegister* owner = ScriptTag("a := 5; b := 70000; self := 9;");
+  TModbusRegister* a = Tag(kWorkManual, 5);
+  TModbusRegister* b = Tag(kWorkManual, 6);
+  b->SetType(2);  // ShortInt: an Integer to the script, 70000 fits there, not here
+  // Bound names ignore letter case, as the script's do.
+  owner->Script().BindVariable(a, "A");
+  owner->Script().BindVariable(b, "b");
+  b->SetValueLocked(3);
+  ASSERT_TRUE(scripts.Compile(*owner, functions).Ok);
+  Pass();
+  EXPECT_TRUE(owner->HasError());
+  EXPECT_EQ(ValueOf(a), 5);      // written back before the failure
+  EXPECT_EQ(ValueOf(b), 3);      // the failing one keeps its value
+  EXPECT_EQ(ValueOf(owner), 0);  // self comes after the bound tags
+}
+
 TEST_F(Scripts, NoReplyReachesTheDeviceAndSurvivesScriptsThatLeaveIt) {
   TModbusRegister* quiet = ScriptTag("NoReply := True;");
   TModbusRegister* idle = ScriptTag("self := self;", 1);
