@@ -123,6 +123,8 @@ class TModbusRegister {
   const char* ScriptTypeName() const;
   std::string Caption() const;
   std::string ValueText() const;
+  // In hex mode takes the device lock to read the registers: call it holding the device
+  // lock or no lock, never the tag lock alone (the lock order).
   std::string DisplayValue() const;
 
   // Script. Most tags never get one, so it is created on first change; until then the
