@@ -179,7 +179,7 @@ int Headless(const Options& options) {
     LogStop();
     return kExitStart;
   }
-  std::fprintf(stderr, "velkor: serving %s: %d servers, %d devices, %d tags (log: %s)\n",
+  std::fprintf(stderr, "velkor: serving %s: servers=%d devices=%d tags=%d (log: %s)\n",
                options.headless.c_str(), project.Servers.Count(), project.DeviceCount(),
                project.TagCount(), LogDirectory().c_str());
   // Say where each TCP server listens (a port of 0 in the file lets the system choose).

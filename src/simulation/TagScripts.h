@@ -41,7 +41,8 @@ class TagScripts : public ScriptStepRunner {
   ~TagScripts() override;
 
   // A text given as null is the stored one; given texts replace the stored ones only when
-  // everything compiles.
+  // everything compiles. While the project runs, call it holding the owner's device lock:
+  // the update pass runs the same engine under that lock.
   ScriptCompileResult Compile(TModbusRegister& tag, const Lines& functionsLines,
                               const Lines* execute = nullptr, const Lines* start = nullptr,
                               const Lines* stop = nullptr);
