@@ -77,8 +77,9 @@ void BehaviourStep(TModbusRegister& tag, ScriptStepRunner* scripts) {
 
 void UpdatePass(TDeviceClass& device, ScriptStepRunner* scripts) {
   LockGuard deviceLock(device.DeviceLock());
-  // One reading of the clock per pass: a pass over a device takes microseconds.
-  const int64_t now = NowMs();
+  // One reading of the clock per pass, as a pass takes microseconds; read again after a
+  // script, which may take far longer, so the tags after it do not step early.
+  int64_t now = NowMs();
   for (const auto& tag : device.Tags()) {
     TryLockGuard tagLock(tag->Lock());
     if (!tagLock.Owns()) continue;
@@ -94,6 +95,7 @@ void UpdatePass(TDeviceClass& device, ScriptStepRunner* scripts) {
     } catch (const std::exception& e) {
       tag->SetError(e.what());
     }
+    if (tag->WorkType == kWorkScript) now = NowMs();
   }
 }
 

@@ -149,6 +149,22 @@ TEST_F(Sim, PeriodZeroStepsOnEveryPass) {
   EXPECT_EQ(tag->GetValue().ToInt64(), 5);
 }
 
+// A script that takes 2 s: the tags after it in the same pass see the time after it.
+TEST_F(Sim, TagsAfterASlowScriptUseTheTimeAfterIt) {
+  struct SlowScript : ScriptStepRunner {
+    void RunExecute(TModbusRegister&) override { g_now += 2000; }
+  } slow;
+  TModbusRegister* script = Tag(18, kWorkScript, 0);
+  TModbusRegister* counter = Tag(18, kWorkIncrement, 1);
+  script->Period = 0;
+  counter->Period = 1000;
+  counter->LastUpdate = g_now;  // due only 1 s from now
+  g_now += 1;
+  UpdatePass(*device, &slow);
+  EXPECT_EQ(counter->GetValue().ToInt64(), 1);
+  EXPECT_EQ(counter->LastUpdate, g_now.load());
+}
+
 TEST_F(Sim, MasterWriteBecomesTheValueOfAManualTag) {
   TModbusRegister* tag = Tag(18, kWorkManual, 3);
   device->Space().WriteWord(3, kHoldingRegs, 2, 1234);
