@@ -1,6 +1,8 @@
 #pragma once
 // Small helpers the benchmarks share.
 
+#include <sys/resource.h>
+
 #include <string>
 #include <vector>
 
@@ -11,6 +13,14 @@ inline std::string Named(const char* prefix, int n) {
   std::string name(prefix);
   name += std::to_string(n);
   return name;
+}
+
+// User and system time of the whole process so far, in seconds.
+inline double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // The execute text of a typical tag script, about 20 statements: bound variables a

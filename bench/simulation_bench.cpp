@@ -3,8 +3,6 @@
 // the rest increment, random, sine and saw): the time of one full pass, ns per tag, and
 // the update thread's share of one core while the project runs.
 
-#include <sys/resource.h>
-
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -19,13 +17,6 @@
 
 namespace velkor {
 namespace {
-
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 void Build(TModbusServerList& list, int devices, int tags) {
   auto server = std::make_unique<TModbusTCPServer>();

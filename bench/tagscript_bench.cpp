@@ -5,8 +5,6 @@
 // the copying, and the process's share of one core while the project runs, side by side
 // with the same project whose script tags are manual.
 
-#include <sys/resource.h>
-
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -47,13 +45,6 @@ Memory ReadMemory() {
   }
   std::fclose(f);
   return m;
-}
-
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 TModbusRegister* AddTag(TDeviceClass& device, const std::string& name, uint16_t type,

@@ -1075,14 +1075,8 @@ ExprResult Compiler::VariantOp(Op op, ExprResult l, ExprResult r, int want, Pos 
 }
 
 ExprResult Compiler::CompileBinary(const Expr& e, int want) {
+  if (IsComparison(e.op)) return CompileCompare(e, want);
   switch (e.op) {
-    case Tok::Equal:
-    case Tok::NotEqual:
-    case Tok::Less:
-    case Tok::LessEqual:
-    case Tok::Greater:
-    case Tok::GreaterEqual:
-      return CompileCompare(e, want);
     case Tok::KwIn:
       return CompileIn(e, want);
     case Tok::KwIs:

@@ -94,4 +94,10 @@ class Lexer {
   int m_column = 1;
 };
 
+// = <> < <= > >=: the operators of one comparison instruction each.
+inline bool IsComparison(Tok t) {
+  return t == Tok::Equal || t == Tok::NotEqual || t == Tok::Less || t == Tok::LessEqual ||
+         t == Tok::Greater || t == Tok::GreaterEqual;
+}
+
 }  // namespace velkor

@@ -480,21 +480,7 @@ StmtPtr Parser::ParseWith() {
 namespace {
 
 // Pascal's three binary precedence levels, loosest first.
-bool IsRelational(Tok t) {
-  switch (t) {
-    case Tok::Equal:
-    case Tok::NotEqual:
-    case Tok::Less:
-    case Tok::LessEqual:
-    case Tok::Greater:
-    case Tok::GreaterEqual:
-    case Tok::KwIn:
-    case Tok::KwIs:
-      return true;
-    default:
-      return false;
-  }
-}
+bool IsRelational(Tok t) { return IsComparison(t) || t == Tok::KwIn || t == Tok::KwIs; }
 
 bool IsAdding(Tok t) {
   return t == Tok::Plus || t == Tok::Minus || t == Tok::KwOr || t == Tok::KwXor;

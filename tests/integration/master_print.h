@@ -42,4 +42,19 @@ static modbus_t* Open(modbus_t* ctx) {
   return ctx;
 }
 
+/* Unit 2 never answers; a broadcast (unit 0) of 4242 to register 30 is served but gets no
+ * reply (libmodbus waits for one even to unit 0, so a timeout shows that none came), and
+ * unit 1 reads it back. Ends with the context closed and freed. */
+static void SilentBroadcastAndClose(modbus_t* ctx) {
+  uint16_t r[1];
+  modbus_set_slave(ctx, 2);
+  Regs("silent", modbus_read_registers(ctx, 0, 1, r), r, 1);
+  modbus_set_slave(ctx, 0);
+  Rc("broadcast", modbus_write_register(ctx, 30, 0x4242));
+  modbus_set_slave(ctx, 1);
+  Regs("fc3", modbus_read_registers(ctx, 30, 1, r), r, 1);
+  modbus_close(ctx);
+  modbus_free(ctx);
+}
+
 #endif
