@@ -5,8 +5,12 @@
 // Exit statuses: 0 success, 2 bad usage, a project that cannot be loaded or a failed start,
 // 3 a tag script that does not compile.
 
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -16,12 +20,11 @@
 #include <vector>
 
 #include "app/Version.h"
+#include "model/Clock.h"
 #include "model/ModbusRegister.h"
-#include "project/ProjectFile.h"
+#include "project/Session.h"
 #include "runtime/CrashReport.h"
 #include "runtime/Log.h"
-#include "simulation/ProjectRunner.h"
-#include "simulation/TagScripts.h"
 
 namespace velkor {
 namespace {
@@ -72,36 +75,31 @@ bool Load(Project& project, const std::string& path) {
   }
 }
 
+void PrintScriptFailure(const TModbusRegister& tag, const ScriptCompileResult& result) {
+  std::fprintf(stderr, "velkor: %s: %s script, line %d, column %d: %s\n", tag.FullName().c_str(),
+               ScriptKindName(result.Kind), result.TextLine, result.Column,
+               result.Message.c_str());
+}
+
 // Compiles every script tag and names each that fails; true when all compile.
-bool ReportScriptErrors(Project& project, TagScripts& scripts) {
-  const std::vector<std::string> functions = project.Functions.ScriptLines();
-  bool ok = true;
-  for (const auto& server : project.Servers)
-    for (const auto& device : server->Devices())
-      for (const auto& tag : device->Tags()) {
-        if (tag->WorkType != kWorkScript) continue;
-        const ScriptCompileResult result = scripts.Compile(*tag, functions);
-        if (result.Ok) continue;
-        ok = false;
-        std::fprintf(stderr, "velkor: %s: %s script, line %d, column %d: %s\n",
-                     tag->FullName().c_str(), ScriptKindName(result.Kind), result.TextLine,
-                     result.Column, result.Message.c_str());
-      }
+bool ReportScriptErrors(Session& session) {
+  const auto failures = session.CompileScripts();
+  for (const auto& failure : failures) PrintScriptFailure(*failure.Tag, failure.Result);
   std::fflush(stderr);
-  return ok;
+  return failures.empty();
 }
 
 int Check(const Options& options) {
-  Project project;
+  Session session;
+  Project& project = session.GetProject();
   if (!Load(project, options.check)) return kExitLoad;
   std::printf("servers=%d devices=%d tags=%d\n", project.Servers.Count(), project.DeviceCount(),
               project.TagCount());
   std::fflush(stdout);
-  TagScripts scripts;
-  const bool scriptsOk = ReportScriptErrors(project, scripts);
+  const bool scriptsOk = ReportScriptErrors(session);
   if (!options.saveAs.empty()) {
     try {
-      SaveProject(project, options.saveAs);
+      session.Save(options.saveAs);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "velkor: cannot save %s: %s\n", options.saveAs.c_str(), e.what());
       return kExitLoad;
@@ -110,8 +108,8 @@ int Check(const Options& options) {
   return scriptsOk ? 0 : kExitScript;
 }
 
-std::string Now() {
-  const std::time_t t = std::time(nullptr);
+std::string FormatLocal(int64_t ms1601) {
+  const std::time_t t = std::time_t((ms1601 - kEpoch1601To1970Ms) / 1000);
   std::tm local{};
   localtime_r(&t, &local);
   char buf[32];
@@ -119,61 +117,79 @@ std::string Now() {
   return buf;
 }
 
-// What the main window would show as it appears: each server's new protocol entries and
+// The headless front end: the core's events only write to an eventfd; the main thread
+// wakes on it (or on a stop signal) and prints each server's new protocol entries and
 // each tag's error, once.
-class Reporter {
+class HeadlessHost : public HostEvents {
  public:
-  explicit Reporter(Project& project)
-      : m_project(project), m_cursors(size_t(project.Servers.Count()), 0) {}
+  explicit HeadlessHost(Session& session)
+      : m_session(session), m_wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+  ~HeadlessHost() override {
+    if (m_wake >= 0) close(m_wake);
+  }
+  int WakeFd() const { return m_wake; }
+
+  void ProtocolChanged(const TModbusTCPServer*) override { Wake(); }
+  void TagErrorsReady() override { Wake(); }
+  void ShowMessage(const std::string& text) override { LogMessage(text); }
 
   void Report() {
-    for (int i = 0; i < m_project.Servers.Count(); ++i) {
-      TModbusTCPServer* server = m_project.Servers.Items(i);
+    uint64_t ignored = 0;
+    if (m_wake >= 0) (void)!read(m_wake, &ignored, sizeof ignored);
+    TModbusServerList& servers = m_session.Servers();
+    if (m_cursors.size() != size_t(servers.Count())) m_cursors.resize(size_t(servers.Count()), 0);
+    for (int i = 0; i < servers.Count(); ++i) {
+      TModbusTCPServer* server = servers.Items(i);
       for (const TLogRecord& record : server->Protocol.Since(m_cursors[size_t(i)]))
         std::fprintf(stderr, "%s %s: %s\n", FormatDateTime(record.Time, true).c_str(),
                      server->DisplayName().c_str(), record.Text.c_str());
-      for (const auto& device : server->Devices())
-        for (const auto& tag : device->Tags()) {
-          LockGuard lock(tag->Lock());
-          if (tag->TakeError())
-            std::fprintf(stderr, "%s %s - %s\n", Now().c_str(), tag->FullName().c_str(),
-                         tag->ErrorText().c_str());
-        }
     }
+    uint64_t dropped = 0;
+    for (const TagErrorReport& error : m_session.TakeTagErrors(&dropped))
+      std::fprintf(stderr, "%s %s - %s\n", FormatLocal(error.TimeMs).c_str(),
+                   error.FullName.c_str(), error.Text.c_str());
+    if (dropped > 0)
+      std::fprintf(stderr, "velkor: %llu more tag errors were dropped\n",
+                   static_cast<unsigned long long>(dropped));
     std::fflush(stderr);
   }
 
  private:
-  Project& m_project;
+  void Wake() {
+    const uint64_t one = 1;
+    if (m_wake >= 0) (void)!write(m_wake, &one, sizeof one);  // never blocks (EFD_NONBLOCK)
+  }
+
+  Session& m_session;
+  int m_wake;
   std::vector<uint64_t> m_cursors;
 };
 
 int Headless(const Options& options) {
-  // Every thread inherits the blocked signals, so only sigtimedwait below sees them.
+  // Every thread inherits the blocked signals, so only the signalfd below sees them.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  const int signals = signalfd(-1, &stopSignals, SFD_CLOEXEC);
 
   LogStart();
   LogMessage("Запуск Velkor");
-  Project project;
+  Session session;
+  Project& project = session.GetProject();
   if (!Load(project, options.headless)) {
     LogMessage("Останов Velkor");
     LogStop();
     return kExitLoad;
   }
   // The tags whose scripts fail to compile do nothing; the rest of the project runs.
-  TagScripts scripts;
-  ReportScriptErrors(project, scripts);
-  ProjectRunner runner(&scripts, project.Functions.ScriptLines());
-  project.Servers.SetHooks(&runner);
+  ReportScriptErrors(session);
+  HeadlessHost host(session);
+  Session::Subscription subscription = session.Subscribe(host);
   try {
-    project.Servers.Start(options.zeroRegs);
+    session.Start(options.zeroRegs, true);
   } catch (const std::exception& e) {
-    // The server list has stopped whatever it started.
-    project.Servers.SetHooks(nullptr);
     std::fprintf(stderr, "velkor: cannot start %s: %s\n", options.headless.c_str(), e.what());
     LogMessage("Останов Velkor");
     LogStop();
@@ -195,25 +211,29 @@ int Headless(const Options& options) {
   }
   std::fflush(stderr);
 
-  Reporter reporter(project);
   int signal = 0;
   while (signal <= 0) {
-    reporter.Report();
-    const timespec wait{0, 200 * 1000 * 1000};
-    signal = sigtimedwait(&stopSignals, nullptr, &wait);
+    host.Report();
+    pollfd fds[2] = {{signals, POLLIN, 0}, {host.WakeFd(), POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    if (fds[0].revents & POLLIN) {
+      signalfd_siginfo info{};
+      if (read(signals, &info, sizeof info) == sizeof info) signal = int(info.ssi_signo);
+    }
   }
   std::fprintf(stderr, "velkor: %s received, stopping\n", strsignal(signal));
   int status = 0;
   try {
-    project.Servers.Stop();
+    session.Stop();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "velkor: stop: %s\n", e.what());
     status = kExitStart;
   }
-  reporter.Report();
-  project.Servers.SetHooks(nullptr);
+  host.Report();
+  subscription.Reset();
   LogMessage("Останов Velkor");
   LogStop();
+  if (signals >= 0) close(signals);
   return status;
 }
 

@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <iterator>
 
+#include "model/Clock.h"
 #include "model/DeviceClass.h"
 #include "model/GroupClass.h"
+#include "model/TagErrors.h"
 #include "model/TagRegistry.h"
 
 namespace velkor {
@@ -286,12 +288,16 @@ const TScriptClass& TModbusRegister::Script() const {
 void TModbusRegister::SetError(const std::string& message) {
   m_errorText = message;
   m_errorFlag = true;
+  if (m_errorQueued) return;
+  m_errorQueued = true;
+  TagErrors().Push({NowMs(), FullName(), message});
 }
 
 void TModbusRegister::ResetError() {
   m_errorText.clear();
   m_errorFlag = false;
   m_errorReported = false;
+  m_errorQueued = false;
 }
 
 bool TModbusRegister::TakeError() {

@@ -135,7 +135,8 @@ class TModbusRegister {
   TModbusRegsList& ScriptUsers() { return m_scriptUsers; }
   const TModbusRegsList& ScriptUsers() const { return m_scriptUsers; }
 
-  // Error state of behaviour steps.
+  // Error state of behaviour steps. The first error after a reset is also pushed onto
+  // TagErrors(), which is how front ends learn of it.
   void SetError(const std::string& message);
   void ResetError();
   bool TakeError();
@@ -166,6 +167,7 @@ class TModbusRegister {
   std::string m_errorText;
   bool m_errorFlag = false;
   bool m_errorReported = false;
+  bool m_errorQueued = false;  // pushed onto TagErrors() since the last reset
   uint64_t m_regSeq = 0;  // registry order; 0 while not registered
   std::string m_regKey;   // the full name the registry indexed this tag under
 };

@@ -26,8 +26,10 @@ void ProjectRunner::BeforeServersStart(TModbusServerList& list, bool resetValues
 }
 
 void ProjectRunner::AfterServersStart(TModbusServerList& list) {
-  m_update = std::make_unique<TUpdateRegsClass>(
-      [this, &list] { list.Poll([this](TDeviceClass& device) { UpdatePass(device, m_steps); }); });
+  m_update = std::make_unique<TUpdateRegsClass>([this, &list] {
+    list.Poll([this](TDeviceClass& device) { UpdatePass(device, m_steps); });
+    if (m_afterPoll) m_afterPoll();
+  });
   m_update->Activate();
 }
 

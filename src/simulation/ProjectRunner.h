@@ -6,6 +6,7 @@
 // stop: the update thread stops; the script tags run their stop events; the servers stop.
 // OPC joins through the seams below when that layer arrives.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ class ProjectRunner : public ProjectRunHooks {
   void BeforeServersStop(TModbusServerList& list) override;
 
   bool UpdateThreadRunning() const { return m_update != nullptr; }
+  // Called by the update thread after every poll, holding no device or tag lock (where the
+  // session dispatches the events the pass raised). Set it while stopped.
+  void SetAfterPoll(std::function<void()> afterPoll) { m_afterPoll = std::move(afterPoll); }
 
  private:
   void RunAll(TModbusServerList& list, int kind);
@@ -43,6 +47,7 @@ class ProjectRunner : public ProjectRunHooks {
   TagScripts* m_scripts = nullptr;
   std::vector<std::string> m_functionsLines;
   std::unique_ptr<TUpdateRegsClass> m_update;
+  std::function<void()> m_afterPoll;
 };
 
 }  // namespace velkor

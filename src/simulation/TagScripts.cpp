@@ -1,6 +1,7 @@
 #include "simulation/TagScripts.h"
 
 #include "model/Error.h"
+#include "runtime/Log.h"
 #include "script/ScriptEngine.h"
 
 namespace velkor {
@@ -51,6 +52,12 @@ ScriptEngine& TagScripts::EngineOf(TModbusRegister& tag) {
   if (!engine) {
     auto made = std::make_unique<TagEngine>();
     engine = made.get();
+    engine->Engine.SetShowMessageHandler([this](const std::string& text) {
+      if (m_showMessage)
+        m_showMessage(text);
+      else
+        LogMessage(text);
+    });
     slot = std::move(made);
   }
   engine->Engine.SetStepBudget(m_stepBudget);

@@ -5,6 +5,7 @@
 // with the tag.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,12 @@ class TagScripts : public ScriptStepRunner {
   void Run(TModbusRegister& tag, int kind);
   void RunExecute(TModbusRegister& tag) override { Run(tag, kScriptExecute); }
 
+  // Where every engine's ShowMessage goes (the program log when empty). Set it while no
+  // script runs; it is called on the thread that runs the script, under its locks.
+  void SetShowMessageHandler(std::function<void(const std::string&)> handler) {
+    m_showMessage = std::move(handler);
+  }
+
   // Taken by every engine at its next compilation or run.
   void SetStepBudget(int64_t steps) { m_stepBudget = steps; }
 
@@ -66,6 +73,7 @@ class TagScripts : public ScriptStepRunner {
   // Each engine is used by one thread at a time: the update thread while the project runs,
   // the main thread otherwise.
   int64_t m_stepBudget;
+  std::function<void(const std::string&)> m_showMessage;
 };
 
 }  // namespace velkor
