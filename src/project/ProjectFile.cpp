@@ -25,6 +25,7 @@
 #include "model/DeviceClass.h"
 #include "model/GroupClass.h"
 #include "model/ModbusRegister.h"
+#include "model/TextUtil.h"
 #include "model/Variant.h"
 
 namespace velkor {
@@ -74,16 +75,9 @@ uint32_t ReadU32(pugi::xml_node field, uint32_t fallback) {
 }
 
 bool ReadBool(pugi::xml_node field, bool fallback) {
-  std::string_view text = field.text().get();
-  while (!text.empty() && uint8_t(text.front()) <= ' ') text.remove_prefix(1);
-  while (!text.empty() && uint8_t(text.back()) <= ' ') text.remove_suffix(1);
-  const auto is = [text](std::string_view word) {
-    return text.size() == word.size() &&
-           std::equal(text.begin(), text.end(), word.begin(),
-                      [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b; });
-  };
-  if (is("true")) return true;
-  if (is("false")) return false;
+  const char* text = field.text().get();
+  bool word = false;
+  if (ParseBoolWord(text, word)) return word;
   int64_t integer = 0;
   double real = 0;
   bool isInteger = false;
@@ -215,7 +209,7 @@ std::string Origin(const std::string& path) { return path.empty() ? "" : path + 
 
 std::string ReadFile(const std::string& path) {
   FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) throw VelkorError("Не удалось открыть файл " + path + ": " + std::strerror(errno));
+  if (!file) throw VelkorError("Не удалось открыть файл " + path + ": " + SystemErrorText(errno));
   // Sized once from the file's length: a big project is read without regrowing the text.
   struct stat st;
   std::string text;
@@ -227,7 +221,7 @@ std::string ReadFile(const std::string& path) {
   text.resize(length);
   const int error = std::ferror(file) ? errno : 0;
   std::fclose(file);
-  if (error) throw VelkorError("Не удалось прочитать файл " + path + ": " + std::strerror(error));
+  if (error) throw VelkorError("Не удалось прочитать файл " + path + ": " + SystemErrorText(error));
   return text;
 }
 
@@ -751,7 +745,7 @@ void WriteProject(const Project& project, pugi::xml_writer& out) {
 }
 
 [[noreturn]] void ThrowSaveError(int error, const std::string& path) {
-  throw VelkorError("Не удалось записать файл " + path + ": " + std::strerror(error));
+  throw VelkorError("Не удалось записать файл " + path + ": " + SystemErrorText(error));
 }
 
 // Permissions a new file would get: those of the file it replaces, else 0666 less the
