@@ -1,6 +1,6 @@
 #pragma once
 // User functions: compiled into every tag script, so scripts share code. Names ignore
-// letter case (they are script identifiers); an add that would make a name invalid or a
+// ASCII letter case, as script identifiers do; an add that would make a name invalid or a
 // duplicate fails with the error the project reader lets stop a load.
 
 #include <cstdint>
@@ -24,7 +24,7 @@ class TFuncParams {
   // Throws VelkorError "Некоррктное имя функции" (sic: the text users know) for an empty
   // name or one with a blank, "Параметр с таким именем уже существует" for a duplicate.
   TFuncParam* Add(std::unique_ptr<TFuncParam> param);
-  int IndexOf(const std::string& name) const;  // ignoring letter case; -1 when absent
+  int IndexOf(const std::string& name) const;  // ignoring ASCII case; -1 when absent
   int Count() const { return int(m_items.size()); }
   TFuncParam* Items(int i) const { return m_items[size_t(i)].get(); }
   void Remove(int i) { m_items.erase(m_items.begin() + i); }

@@ -177,8 +177,10 @@ INSTANTIATE_TEST_SUITE_P(Names, FunctionNameTest,
                                            NameCase{" Sum", "Некоррктное имя функции"},
                                            NameCase{"SUM", "Функция с таким именем уже существует"},
                                            NameCase{"sum", "Функция с таким именем уже существует"},
-                                           NameCase{"ёЛКА",
-                                                    "Функция с таким именем уже существует"}));
+                                           NameCase{"Ёлка",
+                                                    "Функция с таким именем уже существует"},
+                                           // Case folds for ASCII only, as in the engine.
+                                           NameCase{"ёЛКА", nullptr}, NameCase{"sUm_", nullptr}));
 
 TEST(FuncParamsTest, AddChecksNamesWithTheFunctionMessage) {
   TFuncParams params;
@@ -198,6 +200,9 @@ TEST(FuncParamsTest, AddChecksNamesWithTheFunctionMessage) {
   EXPECT_EQ(params.Count(), 1);
   EXPECT_EQ(params.IndexOf("value"), 0);
   EXPECT_EQ(params.IndexOf("x"), -1);
+  params.Add(Param("Ёмкость"));
+  EXPECT_EQ(params.IndexOf("Ёмкость"), 1);
+  EXPECT_EQ(params.IndexOf("ёмкость"), -1);  // ASCII case only
 }
 
 TEST(FunctionsTest, ScriptLinesAreEachHeaderFollowedByItsText) {
