@@ -21,24 +21,24 @@ int IndexOfName(const Items& items, const std::string& name) {
 
 }  // namespace
 
-const char* FunctionScriptTypeName(uint16_t code) {
-  switch (code) {
-    case 18:
+const char* FunctionScriptTypeName(VarType type) {
+  switch (type) {
+    case VarType::Word:
       return "Word";
-    case 4:
+    case VarType::Float:
       return "Single";
-    case 2:
-    case 3:
+    case VarType::ShortInt:
+    case VarType::Integer:
       return "Integer";
-    case 19:
+    case VarType::DWord:
       return "Cardinal";
-    case 20:
+    case VarType::Int64:
       return "Longint";
-    case 11:
+    case VarType::Bool:
       return "Boolean";
-    case 7:
+    case VarType::DateTime:
       return "TDateTime";
-    case 5:
+    case VarType::Double:
       return "Double";
     default:
       return "";

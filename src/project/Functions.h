@@ -8,15 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "model/Variant.h"
+
 namespace velkor {
 
-// The script type name of a data type code ("Integer" for 2 and 3, ...), or "" for a code
-// that has none (String and unknown codes).
-const char* FunctionScriptTypeName(uint16_t code);
+// The script type name of a data type ("Integer" for ShortInt and Integer, ...), or "" for
+// a type that has none (String, and codes of no data type read from a file).
+const char* FunctionScriptTypeName(VarType type);
 
 struct TFuncParam {
   std::string Name;
-  uint16_t Type = 18;
+  VarType Type = VarType::Word;
 };
 
 class TFuncParams {
@@ -42,7 +44,7 @@ class TFunction {
   std::string Name;
   bool Extern = false;
   std::string ExtPath;
-  uint16_t RetType = 18;
+  VarType RetType = VarType::Word;
   uint8_t Convention = kConventionStdcall;
 
   // "function Add( a:Integer; b:Integer; ):Double; " (the blanks are part of the form).

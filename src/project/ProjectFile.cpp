@@ -424,13 +424,13 @@ void ReadFunctions(pugi::xml_node node, TFunctions& functions) {
     function->Name = ReadText(functionNode.child("Name"), "");
     function->Extern = ReadBool(functionNode.child("Extern"), false);
     function->ExtPath = ReadText(functionNode.child("ExtPath"), "");
-    function->RetType = ReadU16(functionNode.child("RetType"), 18);
+    function->RetType = VarType(ReadU16(functionNode.child("RetType"), uint16_t(VarType::Word)));
     function->Convention = ReadU8(functionNode.child("Convention"), 0);
     function->Text = ReadLines(functionNode.child("Script"));
     for (pugi::xml_node paramNode : functionNode.child("Params").children("Param")) {
       auto param = std::make_unique<TFuncParam>();
       param->Name = ReadText(paramNode.child("Name"), "");
-      param->Type = ReadU16(paramNode.child("Type"), 18);
+      param->Type = VarType(ReadU16(paramNode.child("Type"), uint16_t(VarType::Word)));
       function->Params.Add(std::move(param));
     }
     functions.Add(std::move(function));
@@ -697,14 +697,14 @@ void WriteFunctions(pugi::xml_node parent, const TFunctions& functions) {
     AddText(functionNode, "Name", function.Name);
     AddBool(functionNode, "Extern", function.Extern);
     AddText(functionNode, "ExtPath", function.ExtPath);
-    AddInt(functionNode, "RetType", function.RetType);
+    AddInt(functionNode, "RetType", uint16_t(function.RetType));
     AddInt(functionNode, "Convention", function.Convention);
     WriteLines(functionNode, "Script", function.Text);
     pugi::xml_node params = functionNode.append_child("Params");
     for (int j = 0; j < function.Params.Count(); ++j) {
       pugi::xml_node param = params.append_child("Param");
       AddText(param, "Name", function.Params.Items(j)->Name);
-      AddInt(param, "Type", function.Params.Items(j)->Type);
+      AddInt(param, "Type", uint16_t(function.Params.Items(j)->Type));
     }
   }
 }

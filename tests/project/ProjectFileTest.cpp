@@ -302,7 +302,7 @@ class ProjectFileTest : public ::testing::Test {
 
     auto add = std::make_unique<TFunction>();
     add->Name = "Add";
-    add->RetType = 5;
+    add->RetType = VarType::Double;
     add->Extern = true;
     add->ExtPath = "C:\\Lib\\math.dll";
     add->Convention = 2;
@@ -310,7 +310,7 @@ class ProjectFileTest : public ::testing::Test {
     for (const char* name : {"a", "b"}) {
       auto param = std::make_unique<TFuncParam>();
       param->Name = name;
-      param->Type = 3;
+      param->Type = VarType::Integer;
       add->Params.Add(std::move(param));
     }
     project.Functions.Add(std::move(add));
@@ -399,7 +399,7 @@ TEST_F(ProjectFileTest, WriterLayoutIsExact) {
   function->Name = "F";
   auto param = std::make_unique<TFuncParam>();
   param->Name = "a";
-  param->Type = 3;
+  param->Type = VarType::Integer;
   function->Params.Add(std::move(param));
   project.Functions.Add(std::move(function));
 
