@@ -290,7 +290,7 @@ void ReadTag(pugi::xml_node node, TDeviceClass& device, bool import,
   tag->Min = ReadTyped(f.Min, type);
   tag->Max = ReadTyped(f.Max, type);
   tag->IncDec = ReadTyped(f.IncDec, type);
-  tag->SetPercent(ReadFloat(f.Percent, 0));
+  tag->Percent = ReadFloat(f.Percent, 0);
   tag->Period = ReadInt(f.Period, INT64_MIN, INT64_MAX, 100);
   tag->SetRegsCount(uint32_t(ReadInt(f.RegsCount, 0, INT32_MAX, 0)));  // below 0 is no count
 
@@ -845,14 +845,6 @@ void ResolveIn(TModbusTCPServer& server, PendingMap& pending) {
   }
 }
 
-std::string TemplateText(const TDeviceClass& device) {
-  pugi::xml_document doc;
-  WriteDevice(doc.append_child("server"), device, true);
-  StringWriter writer;
-  doc.save(writer, "", kSaveOptions, pugi::encoding_utf8);
-  return std::move(writer.text);
-}
-
 TDeviceClass* Import(Project& project, TModbusTCPServer& server, std::string& buffer,
                      const std::string& path, const std::string* original) {
   pugi::xml_document doc;
@@ -915,10 +907,16 @@ void ResolveScriptReferences(Project& project) {
   project.Pending.clear();
 }
 
-std::string WriteTemplate(const TDeviceClass& device) { return TemplateText(device); }
+std::string WriteTemplate(const TDeviceClass& device) {
+  pugi::xml_document doc;
+  WriteDevice(doc.append_child("server"), device, true);
+  StringWriter writer;
+  doc.save(writer, "", kSaveOptions, pugi::encoding_utf8);
+  return std::move(writer.text);
+}
 
 void SaveTemplate(const TDeviceClass& device, const std::string& path) {
-  const std::string text = TemplateText(device);
+  const std::string text = WriteTemplate(device);
   WriteFileAtomically(path,
                       [&text](pugi::xml_writer& out) { out.write(text.data(), text.size()); });
 }
