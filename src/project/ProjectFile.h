@@ -6,8 +6,9 @@
 // elements are ignored, a declaration or a UTF-8 byte-order mark is accepted, and script
 // lines keep their leading blanks.
 //
-// Saving never destroys the old file: the text goes to a temporary file in the same
-// directory, is flushed to disk, and replaces the target by a rename.
+// Saving never destroys the old file (runtime/AtomicFile.h). The code is split along its
+// seams: ProjectReader.cpp, ProjectWriter.cpp and DeviceTemplate.cpp, sharing
+// project/ProjectXml.h.
 
 #include <map>
 #include <memory>
