@@ -12,7 +12,7 @@ namespace {
 TDeviceClass* Import(Project& project, TModbusTCPServer& server, std::string& buffer,
                      const std::string& path, const std::string* original) {
   pugi::xml_document doc;
-  Parse(doc, buffer, path, original);
+  if (!Parse(doc, buffer, path, original, true)) throw NotATemplateError();
   TDeviceClass* device =
       ReadDevice(doc.document_element().first_child(), server, true, project.Pending);
   if (!device) return nullptr;

@@ -382,11 +382,12 @@ std::string ReadFile(const std::string& path) {
   return text;
 }
 
-void Parse(pugi::xml_document& doc, std::string& buffer, const std::string& path,
-           const std::string* original) {
+bool Parse(pugi::xml_document& doc, std::string& buffer, const std::string& path,
+           const std::string* original, bool emptyAllowed) {
   const pugi::xml_parse_result result =
       doc.load_buffer_inplace(buffer.data(), buffer.size(), kParseOptions, pugi::encoding_auto);
-  if (result) return;
+  if (result) return true;
+  if (emptyAllowed && result.status == pugi::status_no_document_element) return false;
   std::string reread;
   if (!original) {
     try {

@@ -25,9 +25,11 @@ inline constexpr unsigned kSaveOptions = pugi::format_raw | pugi::format_no_decl
 std::string ReadFile(const std::string& path);
 // Parses the buffer in place (it must outlive the document). On a syntax error throws
 // VelkorError with the line and the start of the offending text, located in *original
-// when given, else in the file at path read again.
-void Parse(pugi::xml_document& doc, std::string& buffer, const std::string& path,
-           const std::string* original);
+// when given, else in the file at path read again. A document without any element (empty,
+// blanks, a declaration alone) is such an error too, unless emptyAllowed: then the result
+// is false.
+bool Parse(pugi::xml_document& doc, std::string& buffer, const std::string& path,
+           const std::string* original, bool emptyAllowed = false);
 // "path: " for messages, or "" for text that came from no file.
 std::string Origin(const std::string& path);
 int LineAt(std::string_view text, size_t offset);

@@ -907,5 +907,36 @@ TEST_F(ProjectFileTest, TemplateWithoutLeadingDeviceAddsNothing) {
   EXPECT_NE(ErrorOf([&] { ImportTemplate(project, *server, "<server><Device>"); }), "(no error)");
 }
 
+// The window shows "Некорректный шаблон" for a document without a top-level node only; so
+// that case has its own error type, and a broken or unreadable file does not take it.
+TEST_F(ProjectFileTest, TemplateWithoutTopLevelNodeIsNotATemplate) {
+  TModbusTCPServer* server = AddServer(project, "S");
+  const auto kind = [&](const std::function<void()>& import) -> std::string {
+    try {
+      import();
+    } catch (const NotATemplateError& e) {
+      return std::string("not a template: ") + e.what();
+    } catch (const VelkorError&) {
+      return "other";
+    }
+    return "none";
+  };
+  for (const char* text : {"", " \n\r\t", "<?xml version=\"1.0\"?>"})
+    EXPECT_EQ(kind([&] { ImportTemplate(project, *server, text); }),
+              "not a template: Некорректный шаблон")
+        << "'" << text << "'";
+  const std::string empty = dir + "/empty.tmpl";
+  std::ofstream(empty, std::ios::binary).flush();
+  EXPECT_EQ(kind([&] { ImportTemplateFile(project, *server, empty); }),
+            "not a template: Некорректный шаблон");
+
+  EXPECT_EQ(kind([&] { ImportTemplate(project, *server, "<server><Device>"); }), "other");
+  EXPECT_EQ(kind([&] { ImportTemplateFile(project, *server, dir + "/нет.tmpl"); }), "other");
+  EXPECT_EQ(kind([&] { ImportTemplate(project, *server, "<server/>"); }), "none");
+  EXPECT_EQ(server->Devices().Count(), 0);
+  // A project file gets no such leniency: an empty one is an XML error.
+  EXPECT_EQ(kind([&] { LoadProjectText(loaded, ""); }), "other");
+}
+
 }  // namespace
 }  // namespace velkor
