@@ -31,9 +31,8 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Velkor developers <velkor@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
-# The libraries come from the executables (Qt 6, pugixml, the C++ runtime); the platform
-# plugins that draw a window on X11 or Wayland are only a recommendation of libqt6gui6.
+# Depends come from the executables' libraries (Qt 6, pugixml, the C++ runtime); the xcb
+# platform plugin ships with libqt6gui6, so nothing is added by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_GENERATOR DEB)
 include(CPack)
