@@ -108,7 +108,10 @@ CivilTime DecodeOleDate(double oleDate) {
 double LocalNowOle() {
   using namespace std::chrono;
   const auto now = system_clock::now();
-  const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count();
+  return LocalOleOfUnixMs(duration_cast<milliseconds>(now.time_since_epoch()).count());
+}
+
+double LocalOleOfUnixMs(int64_t ms) {
   const std::time_t seconds = std::time_t(ms / 1000);
   std::tm local{};
   localtime_r(&seconds, &local);

@@ -4,6 +4,7 @@
 // counts forward from midnight, so -1.25 is 1899-12-29 06:00). The calendar is the
 // proleptic Gregorian one; only years 1..9999 have a text form, as "dd.MM.yyyy" needs.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,8 @@ bool IsOleDateInRange(double oleDate);
 // The current local date-time as an OLE date. The wall clock, not the replaceable model
 // clock (model/Clock.h): log and trace times must stay real while tests step model time.
 double LocalNowOle();
+// The local date-time of a moment given in milliseconds since 1970-01-01 UTC.
+double LocalOleOfUnixMs(int64_t ms);
 
 // "dd.MM.yyyy h:mm:ss"; the time is left out at exact midnight unless alwaysTime is set.
 // A date outside years 1..9999 is written as its number.

@@ -1,27 +1,15 @@
 #include "project/Session.h"
 
-#include <ctime>
-
 #include "model/Clock.h"
 #include "model/Error.h"
 #include "model/ModbusRegister.h"
+#include "model/OleDate.h"
 
 namespace velkor {
 namespace {
 
 constexpr size_t kMaxMessages = 256;
 constexpr size_t kMaxTraces = 10000;
-
-// Local OLE date of a NowMs() reading (what protocol records carry).
-double LocalOle(int64_t ms1601) {
-  const int64_t unixMs = ms1601 - kEpoch1601To1970Ms;
-  const std::time_t seconds = std::time_t(unixMs / 1000);
-  std::tm local{};
-  localtime_r(&seconds, &local);
-  const std::time_t asUtc = timegm(&local);  // local wall time read as if it were UTC
-  const double days = double(asUtc) / 86400.0 + double(unixMs % 1000) / 86400000.0;
-  return days + 25569.0;  // 1899-12-30 to 1970-01-01
-}
 
 }  // namespace
 
@@ -198,7 +186,7 @@ std::vector<TagErrorReport> Session::TakeTagErrors(uint64_t* dropped) {
   reports.reserve(events.size());
   for (auto& event : events)
     reports.push_back(
-        {LocalOle(event.TimeMs), event.TimeMs, std::move(event.FullName), std::move(event.Text)});
+        {LocalOleOfUnixMs(event.TimeMs - kEpoch1601To1970Ms), event.TimeMs, std::move(event.FullName), std::move(event.Text)});
   return reports;
 }
 
