@@ -122,6 +122,7 @@ struct ScriptEngine::Impl {
   int errorLine = 0, errorColumn = 0;
   Vm vm;
   int64_t budget = kDefaultStepBudget;
+  std::shared_ptr<const std::atomic<bool>> stop;
 
   ~Impl() { ClearValues(); }
 
@@ -300,5 +301,10 @@ void ScriptEngine::SetShowMessageHandler(std::function<void(const std::string&)>
 }
 
 void ScriptEngine::SetStepBudget(int64_t steps) { m_impl->budget = steps; }
+
+void ScriptEngine::SetStopFlag(std::shared_ptr<const std::atomic<bool>> stop) {
+  m_impl->stop = std::move(stop);
+  m_impl->vm.SetStopFlag(m_impl->stop.get());
+}
 
 }  // namespace velkor

@@ -390,9 +390,17 @@ void Vm::Attach(const Program* program, std::vector<Value>* globals) {
   m_globals = globals;
 }
 
-void Vm::BudgetExceeded() {
-  throw Abort{"Script stopped: it ran more than " + std::to_string(m_budget) +
-              " steps (an endless loop?)"};
+void Vm::StepsOut() {
+  if (m_stop && m_stop->load(std::memory_order_relaxed))
+    throw Abort{"Script stopped: the emulation is stopping"};
+  // m_steps + m_remaining is what is left of the budget; move it into the share up to
+  // kStopCheckSteps. A large charge may need more than one share at once.
+  const int64_t move = std::min(m_remaining, kStopCheckSteps - m_steps);
+  m_remaining -= move;
+  m_steps += move;
+  if (m_steps < 0)
+    throw Abort{"Script stopped: it ran more than " + std::to_string(m_budget) +
+                " steps (an endless loop?)"};
 }
 
 void Vm::DepthExceeded() {
@@ -466,7 +474,8 @@ void Vm::Call(int function, Value& result) {
     m_frames.reserve(kMaxCallDepth + 2);
   }
   const FunctionCode* fn = m_program->functions[size_t(function)].get();
-  m_steps = m_budget;
+  m_steps = std::min(m_budget, kStopCheckSteps);
+  m_remaining = m_budget - m_steps;
   if (size_t(fn->numRegs) + 2 > kStackSlots) throw ScriptError("Routine too large", 0);
   m_frames.push_back({fn, fn->code.data(), m_stack + 1, m_stack});
   for (;;) {
@@ -920,7 +929,7 @@ L_Jmp:
   DISPATCH();
 L_Loop:
   pc += ip->BC();
-  if (--m_steps < 0) BudgetExceeded();
+  if (--m_steps < 0) StepsOut();
   DISPATCH();
 L_JT:
   if (RA.i) pc += ip->BC();
@@ -932,14 +941,14 @@ L_ForUp:
   if (RA.i < RB.i) {
     ++RA.i;
     pc -= int(ip->c) | int(ip->x) << 16;
-    if (--m_steps < 0) BudgetExceeded();
+    if (--m_steps < 0) StepsOut();
   }
   DISPATCH();
 L_ForDown:
   if (RA.i > RB.i) {
     --RA.i;
     pc -= int(ip->c) | int(ip->x) << 16;
-    if (--m_steps < 0) BudgetExceeded();
+    if (--m_steps < 0) StepsOut();
   }
   DISPATCH();
 L_Call : {
@@ -947,7 +956,7 @@ L_Call : {
   Value* base = R + ip->c;
   if (m_frames.size() > size_t(kMaxCallDepth)) DepthExceeded();
   if (size_t(base - m_stack) + size_t(callee->numRegs) + 1 > kStackSlots) DepthExceeded();
-  if (--m_steps < 0) BudgetExceeded();
+  if (--m_steps < 0) StepsOut();
   if (ip->x != 255) {
     Value* link = R;
     for (int h = 0; h < ip->x; ++h) link = link[0].ref;

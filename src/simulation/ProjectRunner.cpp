@@ -32,10 +32,15 @@ void ProjectRunner::AfterServersStart(TModbusServerList& list) {
 }
 
 void ProjectRunner::BeforeServersStop(TModbusServerList& list) {
+  // A script in an endless loop would hold its device lock, and this join, for its whole
+  // step budget; the request ends it within a few thousand steps. Cleared before the stop
+  // events, which must run in full.
+  if (m_scripts) m_scripts->RequestStop(true);
   if (m_update) {
     m_update->StopThread();
     m_update.reset();
   }
+  if (m_scripts) m_scripts->RequestStop(false);
   if (m_scripts) RunAll(list, kScriptStop);
 }
 

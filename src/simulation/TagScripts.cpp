@@ -36,7 +36,8 @@ const char* ScriptKindName(int kind) {
   }
 }
 
-TagScripts::TagScripts() : m_stepBudget(kDefaultStepBudget) {}
+TagScripts::TagScripts()
+    : m_stepBudget(kDefaultStepBudget), m_stop(std::make_shared<std::atomic<bool>>(false)) {}
 TagScripts::~TagScripts() = default;
 
 ScriptEngine* TagScripts::FindEngine(const TModbusRegister& tag) {
@@ -54,6 +55,7 @@ ScriptEngine& TagScripts::EngineOf(TModbusRegister& tag) {
     slot = std::move(made);
   }
   engine->Engine.SetStepBudget(m_stepBudget);
+  engine->Engine.SetStopFlag(m_stop);
   return engine->Engine;
 }
 

@@ -4,7 +4,9 @@
 // script (an opaque slot there, so the model does not depend on the interpreter) and goes
 // with the tag.
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,6 +57,10 @@ class TagScripts : public ScriptStepRunner {
 
   // Taken by every engine at its next compilation or run.
   void SetStepBudget(int64_t steps) { m_stepBudget = steps; }
+  // While on, every engine of these scripts that is running or starts running ends within a
+  // few thousand steps with a "Script stopped" error, so that stopping the project never
+  // waits for a script in an endless loop. Callable from any thread.
+  void RequestStop(bool on) { m_stop->store(on, std::memory_order_relaxed); }
 
   // The tag's engine, made on first use; null for a tag without one yet.
   static ScriptEngine* FindEngine(const TModbusRegister& tag);
@@ -66,6 +72,7 @@ class TagScripts : public ScriptStepRunner {
   // Each engine is used by one thread at a time: the update thread while the project runs,
   // the main thread otherwise.
   int64_t m_stepBudget;
+  std::shared_ptr<std::atomic<bool>> m_stop;
 };
 
 }  // namespace velkor
