@@ -160,7 +160,7 @@ int main() {
   if (lua.empty())
     std::printf("lua5.4 not found: install it (apt-get install lua5.4) for the ratios\n");
   std::printf("%-24s %10s %10s %8s  %s\n", "program", "ours (s)", "lua (s)", "ratio", "results");
-  for (const char* name : {"sum", "fib", "sieve", "strings"}) {
+  for (const char* name : {"sum", "fib", "sieve", "strings", "locals", "globals"}) {
     std::string ourOut, luaOut;
     const double ours = TimeOurs(dir + "/" + name + ".ps", ourOut);
     const double theirs = lua.empty() ? -1 : TimeLua(lua, dir + "/" + name + ".lua", luaOut);
