@@ -31,6 +31,7 @@ struct Symbol {
   int index = 0;  // global index, register, function index, with register
   int level = 0;  // routine level that owns a local
   int slot = 0;   // with field
+  int promotedReg = -1;  // Global: the register that holds it in the routine being compiled
   bool isRef = false;
   bool readOnly = false;
   ConstVal value;
@@ -55,6 +56,7 @@ struct LValue {
   int hops = 0;   // Up
   int low = 0;    // Idx
   int slot = 0;   // Fld
+  int promotedGlobal = -1;  // Reg: the global that the register stands for
   bool readOnly = false;
   std::string display;
   std::unique_ptr<LValue> text;  // StrChar: the text variable; index in `index`
@@ -77,7 +79,15 @@ struct FnState {
   std::vector<Control> controls;
   std::vector<int> exits;
   int routineIndex = -1;
+  // Set for a routine (and the routines inside it) with var parameters: a var parameter
+  // may be a global, which a register copy would then miss.
+  bool noPromotion = false;
+  std::vector<int> promotedRegs;
 };
+
+// Globals held in registers: at most this many per routine, to bound the cost of entry,
+// exit and calls.
+constexpr size_t kMaxPromoted = 64;
 
 bool RangeWithin(Scalar inner, Scalar outer) {
   const IntRange a = RangeOf(inner), b = RangeOf(outer);
@@ -210,6 +220,12 @@ class Compiler {
   ExprResult CompileBinaryOperands(const Expr& e, ExprResult l, ExprResult r, int want);
   ExprResult CompareRegs(Tok op, ExprResult l, ExprResult r, int want, Pos pos);
   int RefTo(const Expr& e, const Type* paramType, int dst, Pos pos);
+
+  // ---- globals in registers
+  void PromoteGlobals(const Stmt& body);
+  bool IsPromoted(int reg) const;
+  bool MayCallRoutine(const Expr& e);
+  ExprResult Pin(ExprResult l, const Expr& later);
 
   // ---- lvalues
   LValue CompileLValue(const Expr& e);
@@ -808,6 +824,7 @@ void Compiler::CompileRoutine(const Routine& r) {
   m_st = FnState{};
   m_st.fn = fn;
   m_st.routineIndex = index;
+  m_st.noPromotion = saved.noPromotion;
   m_st.nextReg = fn->firstParam;
   fn->numRegs = fn->firstParam;
   ++m_level;
@@ -823,6 +840,7 @@ void Compiler::CompileRoutine(const Routine& r) {
       sym.isRef =
           (p.mode == ParamMode::Var || p.mode == ParamMode::Out) && !sym.type->IsAggregate();
       sym.readOnly = p.mode == ParamMode::Const;
+      if (sym.isRef) m_st.noPromotion = true;
       Declare(n, std::move(sym));
       ++k;
     }
@@ -840,11 +858,14 @@ void Compiler::CompileRoutine(const Routine& r) {
   }
   m_st.floor = m_st.nextReg;
   DeclareBlock(r.block, false);
+  m_scopes.emplace_back();
+  PromoteGlobals(*r.block.body);
   m_st.floor = m_st.nextReg;
   CompileStmt(*r.block.body);
   m_line = r.block.endPos.line;
   PatchAll(m_st.exits, Here());
   Emit(Op::Ret);
+  m_scopes.pop_back();
   m_scopes.pop_back();
   --m_level;
   m_st = std::move(saved);
@@ -1107,7 +1128,7 @@ ExprResult Compiler::CompileBinary(const Expr& e, int want) {
       }
     }
   }
-  ExprResult l = CompileExpr(le);
+  ExprResult l = Pin(CompileExpr(le), re);
   ExprResult r = CompileExpr(re);
   return CompileBinaryOperands(e, l, r, want);
 }
@@ -1232,6 +1253,7 @@ ExprResult Compiler::CompileLogical(const Expr& e, int want) {
     PatchHere(skip);
     return {ToReg({dst, l.type}, want), l.type};
   }
+  l = Pin(l, *e.args[1]);
   ExprResult r = CompileExpr(*e.args[1]);
   if (l.type->kind == TypeKind::Int && r.type->kind == TypeKind::Int) {
     const int dst = Target(want);
@@ -1306,7 +1328,7 @@ ExprResult Compiler::CompareRegs(Tok op, ExprResult l, ExprResult r, int want, P
 }
 
 ExprResult Compiler::CompileCompare(const Expr& e, int want) {
-  ExprResult l = CompileExpr(*e.args[0]);
+  ExprResult l = Pin(CompileExpr(*e.args[0]), *e.args[1]);
   ExprResult r = CompileExpr(*e.args[1]);
   return CompareRegs(e.op, l, r, want, e.pos);
 }
@@ -1319,6 +1341,7 @@ ExprResult Compiler::CompileIn(const Expr& e, int want) {
     key = {Coerce(key, StdType(Scalar::IntAny), -1, e.pos), StdType(Scalar::IntAny)};
   if (!key.type->IsOrdinal())
     Fail(e.args[0]->pos, "Ordinal value expected before 'in', not " + Quote(TypeName(key.type)));
+  key = Pin(key, set);
   const int dst = Temp();
   std::vector<int> hits;
   const auto element = [&](const Expr& item) -> ExprResult {
@@ -1421,6 +1444,93 @@ int Compiler::BuiltinCall(const char* name, int dst, std::initializer_list<int> 
   return dst;
 }
 
+// ---------------------------------------------------------------- globals in registers
+//
+// A routine keeps the scalar globals its body names in registers of its own, so a loop
+// over globals runs the same instructions as one over locals. The registers are loaded on
+// entry (LoadGlobals) and saved on return, around every call of a routine (which may use
+// the globals) and, by the VM, when an error leaves the routine. Built-ins never see the
+// globals but through their arguments, so their calls need no saving.
+
+namespace {
+
+void CollectNames(const Expr* e, std::vector<const std::string*>& out) {
+  if (!e) return;
+  if (e->kind == ExprKind::Name) out.push_back(&e->text);
+  CollectNames(e->base.get(), out);
+  for (const ExprPtr& a : e->args) CollectNames(a.get(), out);
+}
+
+void CollectNames(const Stmt* s, std::vector<const std::string*>& out) {
+  if (!s) return;
+  CollectNames(s->target.get(), out);
+  CollectNames(s->expr.get(), out);
+  CollectNames(s->limit.get(), out);
+  for (const StmtPtr& b : s->body) CollectNames(b.get(), out);
+  for (const StmtPtr& b : s->other) CollectNames(b.get(), out);
+  for (const CaseBranch& b : s->branches) {
+    for (const ExprPtr& l : b.labels) CollectNames(l.get(), out);
+    CollectNames(b.body.get(), out);
+  }
+  for (const ExceptHandler& h : s->handlers) CollectNames(h.body.get(), out);
+  for (const ExprPtr& w : s->withs) CollectNames(w.get(), out);
+}
+
+bool Promotable(const Type* t) {
+  // Not texts: an in-place append needs the only reference, and the global holds another.
+  return t->kind == TypeKind::Int || t->kind == TypeKind::Real || t->kind == TypeKind::Bool ||
+         t->kind == TypeKind::Char || t->kind == TypeKind::Variant;
+}
+
+}  // namespace
+
+// Called with a fresh scope on top, before the body: the promoted globals are declared
+// there, so the body's locals, with-fields and exception names still hide them.
+void Compiler::PromoteGlobals(const Stmt& body) {
+  if (m_st.noPromotion) return;
+  std::vector<const std::string*> names;
+  CollectNames(&body, names);
+  Scope& scope = m_scopes.back();
+  for (const std::string* name : names) {
+    if (m_st.promotedRegs.size() >= kMaxPromoted) break;
+    if (scope.names.count(*name)) continue;
+    const Symbol* s = Lookup(*name);
+    if (!s || s->kind != SymKind::Global || !Promotable(s->type)) continue;
+    Symbol held = *s;
+    held.promotedReg = Temp();
+    m_st.promotedRegs.push_back(held.promotedReg);
+    Fn().promoted.push_back({uint16_t(held.promotedReg), uint32_t(s->index)});
+    scope.names.emplace(*name, std::move(held));
+  }
+  if (!m_st.promotedRegs.empty()) Emit(Op::LoadGlobals);
+}
+
+bool Compiler::IsPromoted(int reg) const {
+  for (int r : m_st.promotedRegs)
+    if (r == reg) return true;
+  return false;
+}
+
+bool Compiler::MayCallRoutine(const Expr& e) {
+  if (e.kind == ExprKind::Name || (e.kind == ExprKind::Call && e.base->kind == ExprKind::Name)) {
+    const std::string& name = e.kind == ExprKind::Name ? e.text : e.base->text;
+    if (const Symbol* s = Lookup(name); s && s->kind == SymKind::Routine) return true;
+  }
+  if (e.base && MayCallRoutine(*e.base)) return true;
+  for (const ExprPtr& a : e.args)
+    if (MayCallRoutine(*a)) return true;
+  return false;
+}
+
+// The value of a global's register as it is now, when an operand evaluated later may call a
+// routine that changes the global (and the register with it).
+ExprResult Compiler::Pin(ExprResult l, const Expr& later) {
+  if (!IsPromoted(l.reg) || !MayCallRoutine(later)) return l;
+  const int copy = Temp();
+  Emit(Op::Move, copy, l.reg);
+  return {copy, l.type};
+}
+
 // ---------------------------------------------------------------- lvalues
 
 LValue Compiler::CompileLValue(const Expr& e) {
@@ -1447,6 +1557,12 @@ LValue Compiler::CompileLValue(const Expr& e) {
         }
         return lv;
       case SymKind::Global:
+        if (s->promotedReg >= 0) {
+          lv.kind = LValue::Kind::Reg;
+          lv.reg = s->promotedReg;
+          lv.promotedGlobal = s->index;
+          return lv;
+        }
         lv.kind = LValue::Kind::Global;
         lv.index = s->index;
         return lv;
@@ -1637,7 +1753,12 @@ int Compiler::RefTo(const Expr& e, const Type* paramType, int dst, Pos pos) {
   (void)pos;
   switch (lv.kind) {
     case LValue::Kind::Reg:
-      Emit(Op::RefReg, dst, lv.reg);
+      // A global held in a register is passed as itself: the call saves the registers into
+      // the globals before and loads them after.
+      if (lv.promotedGlobal >= 0)
+        EmitBC(Op::RefGlobal, dst, lv.promotedGlobal);
+      else
+        Emit(Op::RefReg, dst, lv.reg);
       break;
     case LValue::Kind::Global:
       EmitBC(Op::RefGlobal, dst, lv.index);
@@ -1707,7 +1828,9 @@ ExprResult Compiler::CallRoutine(int index, const std::vector<ExprPtr>& args, Po
   for (size_t k = args.size(); k < size_t(fn->numParams); ++k)
     if (k >= defaults.size() || !defaults[k])
       Fail(pos, "Not enough actual parameters for " + Quote(fn->display));
-  const int dst = Target(want);
+  // The load after the call would overwrite a result put straight into a global's register.
+  const bool viaTemp = want >= 0 && IsPromoted(want);
+  const int dst = viaTemp ? Temp() : Target(want);
   const int base = m_st.nextReg;
   for (int k = 0; k < fn->firstParam + fn->numParams; ++k) Temp();
   for (int k = 0; k < fn->numParams; ++k) {
@@ -1747,8 +1870,12 @@ ExprResult Compiler::CallRoutine(int index, const std::vector<ExprPtr>& args, Po
   }
   const int hops = fn->level <= 1 ? kNoLink : m_level - (fn->level - 1);
   m_line = pos.line;
+  const bool sync = !m_st.promotedRegs.empty();
+  if (sync) Emit(Op::SaveGlobals);
   Emit(Op::Call, dst, index, base, hops);
+  if (sync) Emit(Op::LoadGlobals);
   m_st.nextReg = base;
+  if (viaTemp) return {ToReg({dst, fn->resultType}, want), fn->resultType};
   return {dst, fn->resultType};
 }
 
@@ -2444,6 +2571,9 @@ CompiledProgram Compiler::Run(const ProgramAst& ast) {
       Fail({1, 1}, "Unsatisfied forward declaration of " + Quote(fn->display));
   m_st.fn = m_prog->functions[1].get();
   m_st.nextReg = m_st.floor = 0;
+  m_scopes.emplace_back();
+  PromoteGlobals(*ast.block.body);
+  m_st.floor = m_st.nextReg;
   CompileStmt(*ast.block.body);
   m_line = ast.block.endPos.line;
   PatchAll(m_st.exits, Here());

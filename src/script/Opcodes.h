@@ -22,6 +22,8 @@ namespace velkor {
   X(LoadNull)   /* R[a] = Null */                                                        \
   X(GetGlobal)  /* R[a] = G[bc] */                                                       \
   X(SetGlobal)  /* G[bc] = R[a] */                                                       \
+  X(LoadGlobals) /* the routine's registers that hold globals = the globals */          \
+  X(SaveGlobals) /* the globals = the routine's registers that hold them */              \
   X(GetUp)      /* R[a] = Outer(x)[b] */                                                 \
   X(SetUp)      /* Outer(x)[b] = R[a] */                                                 \
   X(RefReg)     /* R[a] = &R[b] */                                                       \

@@ -270,6 +270,16 @@ Variant ScriptEngine::GetVariable(const std::string& name) const {
   return LoadAs(m_impl->values[size_t(k)], m_impl->info[size_t(k)].type);
 }
 
+int ScriptEngine::VariableIndex(const std::string& name) const { return m_impl->Find(name); }
+
+void ScriptEngine::SetVariableAt(int index, const Variant& value) {
+  StoreAs(m_impl->values.at(size_t(index)), m_impl->info[size_t(index)].type, value);
+}
+
+Variant ScriptEngine::GetVariableAt(int index) const {
+  return LoadAs(m_impl->values.at(size_t(index)), m_impl->info[size_t(index)].type);
+}
+
 Variant ScriptEngine::CallFunction(const std::string& name) {
   Impl& d = *m_impl;
   if (!d.compiled) return Variant::Null();

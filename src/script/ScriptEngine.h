@@ -61,6 +61,11 @@ class ScriptEngine {
   // missing variable is declared as Variant.
   void SetVariable(const std::string& name, const Variant& value);
   Variant GetVariable(const std::string& name) const;  // Null when missing
+  // The same by slot, for a host that moves values on every call: a slot found after a
+  // compilation stays valid until the next Compile or Clear. -1 when missing.
+  int VariableIndex(const std::string& name) const;
+  void SetVariableAt(int index, const Variant& value);
+  Variant GetVariableAt(int index) const;
   // Runs a parameterless function; Null when the program has none of that name. Throws
   // ScriptError for a run-time error.
   Variant CallFunction(const std::string& name);

@@ -433,7 +433,20 @@ void Vm::ReleaseFrame(const Frame& f) {
   }
 }
 
+void Vm::SaveGlobals(const Frame& f) {
+  Value* G = m_globals->data();
+  for (const PromotedGlobal& p : f.fn->promoted) Copy(G[p.global], f.base[p.reg]);
+}
+
+void Vm::LoadGlobals(const Frame& f) {
+  const Value* G = m_globals->data();
+  for (const PromotedGlobal& p : f.fn->promoted) Copy(f.base[p.reg], G[p.global]);
+}
+
 void Vm::UnwindAll() {
+  // Only the running routine's registers are newer than the globals: every caller saved
+  // its own before the call.
+  if (!m_frames.empty()) SaveGlobals(m_frames.back());
   while (!m_frames.empty()) {
     ReleaseFrame(m_frames.back());
     m_frames.pop_back();
@@ -517,9 +530,14 @@ void Vm::Resume(RaisedError error) {
   }
   const Handler h = m_handlers.back();
   m_handlers.pop_back();
-  while (m_frames.size() - 1 > h.frame) {
-    ReleaseFrame(m_frames.back());
-    m_frames.pop_back();
+  if (m_frames.size() - 1 > h.frame) {
+    // The handler's routine called out; what the callees left in the globals is current.
+    SaveGlobals(m_frames.back());
+    while (m_frames.size() - 1 > h.frame) {
+      ReleaseFrame(m_frames.back());
+      m_frames.pop_back();
+    }
+    LoadGlobals(m_frames.back());
   }
   m_caught.resize(std::min(m_caught.size(), h.caught));
   m_pending.resize(std::min(m_pending.size(), h.pending));
@@ -591,6 +609,12 @@ L_GetGlobal:
   DISPATCH();
 L_SetGlobal:
   Copy(G[ip->BC()], RA);
+  DISPATCH();
+L_LoadGlobals:
+  LoadGlobals(*fr);
+  DISPATCH();
+L_SaveGlobals:
+  SaveGlobals(*fr);
   DISPATCH();
 L_GetUp : {
   Value* f = R;
@@ -983,6 +1007,7 @@ L_Ret : {
   }
   while (!m_handlers.empty() && m_handlers.back().frame + 1 >= m_frames.size())
     m_handlers.pop_back();
+  if (!fn->promoted.empty()) SaveGlobals(*fr);
   ReleaseFrame(*fr);
   Value* ret = fr->ret;
   m_frames.pop_back();

@@ -72,6 +72,8 @@ class Vm {
   void StepsOut();
   [[noreturn]] void DepthExceeded();
   void ReleaseFrame(const Frame& f);
+  void SaveGlobals(const Frame& f);
+  void LoadGlobals(const Frame& f);
   void UnwindAll();
   int CurrentLine() const;
   void Resume(RaisedError error);

@@ -10,7 +10,15 @@ const char* const kFunctionNames[] = {"ScriptStart", "ScriptExecute", "ScriptSto
 
 struct TagEngine : TScriptEngineSlot {
   ScriptEngine Engine;
+  // Of NoReply, self and the bound variables in order, found after each compilation so
+  // that a run moves values without looking names up.
+  std::vector<int> Slots;
+  std::vector<std::string> SlotNames;  // the bound names the slots were found for
 };
+
+TagEngine* SlotOf(const TModbusRegister& tag) {
+  return tag.HasScript() ? dynamic_cast<TagEngine*>(tag.Script().Engine.get()) : nullptr;
+}
 
 Variant ValueOf(TModbusRegister& tag) {
   LockGuard lock(tag.Lock());
@@ -41,8 +49,7 @@ TagScripts::TagScripts()
 TagScripts::~TagScripts() = default;
 
 ScriptEngine* TagScripts::FindEngine(const TModbusRegister& tag) {
-  if (!tag.HasScript()) return nullptr;
-  auto* slot = dynamic_cast<TagEngine*>(tag.Script().Engine.get());
+  TagEngine* slot = SlotOf(tag);
   return slot ? &slot->Engine : nullptr;
 }
 
@@ -68,6 +75,7 @@ ScriptCompileResult TagScripts::Compile(TModbusRegister& tag, const Lines& funct
   const Lines& stopText = stop ? *stop : script.StopText;
 
   ScriptEngine& engine = EngineOf(tag);
+  SlotOf(tag)->Slots.clear();
   engine.Clear();
   engine.AddVariable("self", tag.ScriptTypeName(), ValueOf(tag));
   engine.AddVariable("NoReply", "Boolean", Variant(false));
@@ -118,6 +126,10 @@ ScriptCompileResult TagScripts::Compile(TModbusRegister& tag, const Lines& funct
   if (execute) script.ExecuteText = Lines(*execute);
   if (start) script.StartText = Lines(*start);
   if (stop) script.StopText = Lines(*stop);
+  std::vector<int>& slots = SlotOf(tag)->Slots;
+  slots = {engine.VariableIndex("NoReply"), engine.VariableIndex("self")};
+  for (const std::string& name : script.VariableNames()) slots.push_back(engine.VariableIndex(name));
+  SlotOf(tag)->SlotNames = script.VariableNames();
   script.Compiled = true;
   result.Ok = true;
   return result;
@@ -150,19 +162,33 @@ void TagScripts::Run(TModbusRegister& tag, int kind) {
 void TagScripts::RunLocked(TModbusRegister& tag, ScriptEngine& engine, int kind) {
   const TScriptClass& script = tag.Script();
   const TModbusRegsList& tags = script.VariableTags();
+  const TagEngine& slot = *SlotOf(tag);
+  const std::vector<int>& slots = slot.Slots;
+  // Bindings changed since the compilation (the variable editor) go by name, as before a
+  // compilation: a variable they declare has no slot yet.
   const std::vector<std::string>& names = script.VariableNames();
+  const bool bySlot = !slots.empty() && slot.SlotNames == names;
+  const auto set = [&](size_t k, const std::string& name, const Variant& value) {
+    if (bySlot)
+      engine.SetVariableAt(slots[k], value);
+    else
+      engine.SetVariable(name, value);
+  };
+  const auto get = [&](size_t k, const std::string& name) {
+    return bySlot ? engine.GetVariableAt(slots[k]) : engine.GetVariable(name);
+  };
+  static const std::string kNoReply = "NoReply", kSelf = "self";
   TDeviceClass* device = tag.Device();
   // Loaded so that a no-reply set elsewhere survives a script that never touches it; first,
   // so that a tag bound to a variable of that name still decides it.
-  if (device) engine.SetVariable("NoReply", Variant(bool(device->NoReply)));
-  engine.SetVariable("self", ValueOf(tag));
-  for (int i = 0; i < script.VariableCount(); ++i)
-    engine.SetVariable(names[size_t(i)], ValueOf(*tags.Items(i)));
+  if (device) set(0, kNoReply, Variant(bool(device->NoReply)));
+  set(1, kSelf, ValueOf(tag));
+  for (size_t i = 0; i < names.size(); ++i) set(2 + i, names[i], ValueOf(*tags.Items(int(i))));
   engine.CallFunction(kFunctionNames[kind]);
-  for (int i = 0; i < script.VariableCount(); ++i)
-    tags.Items(i)->SetValueLocked(engine.GetVariable(names[size_t(i)]));
-  tag.SetValueLocked(engine.GetVariable("self"));
-  if (device) device->NoReply = engine.GetVariable("NoReply").ToBool();
+  for (size_t i = 0; i < names.size(); ++i)
+    tags.Items(int(i))->SetValueLocked(get(2 + i, names[i]));
+  tag.SetValueLocked(get(1, kSelf));
+  if (device) device->NoReply = get(0, kNoReply).ToBool();
 }
 
 }  // namespace velkor

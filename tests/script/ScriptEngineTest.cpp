@@ -119,6 +119,26 @@ TEST(ScriptEngine, BudgetStopsAnEndlessLoopAndTheEngineStaysUsable) {
   EXPECT_EQ(e.CallFunction("Ok").ToInt64(), 42);  // a new call gets a new budget
 }
 
+// A routine works on globals in registers; a call that ends in an error still leaves
+// in the globals what it wrote before, whether the error is the script's or the budget's.
+TEST(ScriptEngine, WritesBeforeAnErrorReachTheHost) {
+  ScriptEngine e;
+  e.SetStepBudget(10000);
+  e.AddVariable("self", "Word", Variant(1));
+  e.AddVariable("t", "Double", Variant(0.5));
+  e.SetLines({"procedure Deep;", "begin", "  t := 2.5;", "  self := self div (self - self);",
+              "end;", "function Fails: Integer;", "begin", "  self := 7;", "  Deep;", "end;",
+              "function Spins: Integer;", "begin", "  self := 9;", "  while True do t := t + 1;",
+              "end;", "begin end."});
+  ASSERT_TRUE(e.Compile()) << e.ErrorMsg();
+  EXPECT_THROW(e.CallFunction("Fails"), ScriptError);
+  EXPECT_EQ(e.GetVariable("self").ToInt64(), 7);
+  EXPECT_DOUBLE_EQ(e.GetVariable("t").ToDouble(), 2.5);
+  EXPECT_THROW(e.CallFunction("Spins"), ScriptError);
+  EXPECT_EQ(e.GetVariable("self").ToInt64(), 9);
+  EXPECT_GT(e.GetVariable("t").ToDouble(), 9000.0);
+}
+
 // The budget reaches the loop in shares; the whole budget still counts, no more and no less.
 TEST(ScriptEngine, BudgetSpanningSeveralSharesIsSpentExactly) {
   ScriptEngine e;

@@ -151,6 +151,34 @@ TEST_F(Scripts, BoundVariableWritesAnotherTagsRegisters) {
   EXPECT_EQ(device->Space().ReadWord(5, 0, 2), 42);
 }
 
+// Runs move values by the slots found at compilation; bindings changed since then go by name
+// as they did before: a new name is a variable the compiled script does not know.
+TEST_F(Scripts, BindingsChangedAfterCompilationGoByName) {
+  TModbusRegister* owner = ScriptTag("t := t + 1; self := t;");
+  TModbusRegister* first = Tag(kWorkManual, 5);
+  TModbusRegister* second = Tag(kWorkManual, 6);
+  first->SetValueLocked(10);
+  second->SetValueLocked(20);
+  owner->Script().BindVariable(first, "t");
+  ASSERT_TRUE(scripts.Compile(*owner, functions).Ok);
+  scripts.RunExecute(*owner);
+  EXPECT_EQ(ValueOf(first), 11);
+  EXPECT_EQ(ValueOf(owner), 11);
+
+  owner->Script().ClearVariables();
+  owner->Script().BindVariable(second, "u");
+  scripts.RunExecute(*owner);  // t keeps its last value inside the engine
+  EXPECT_EQ(ValueOf(owner), 12);
+  EXPECT_EQ(ValueOf(first), 11);
+  EXPECT_EQ(ValueOf(second), 20);
+
+  owner->Script().ClearVariables();
+  owner->Script().BindVariable(second, "T");
+  scripts.RunExecute(*owner);
+  EXPECT_EQ(ValueOf(second), 21);
+  EXPECT_EQ(ValueOf(owner), 21);
+}
+
 TEST_F(Scripts, WriteBackStopsAtTheFirstValueThatDoesNotFit) {
   TModbusRegister* owner = ScriptTag("a := 5; b := 70000; self := 9;");
   TModbusRegister* a = Tag(kWorkManual, 5);
