@@ -15,14 +15,15 @@ namespace velkor {
   X(Array, "array")                                                                               \
   X(Begin, "begin")                                                                               \
   X(Case, "case")                                                                                 \
-  X(Const, "const") X(Div, "div") X(Do, "do") X(Downto, "downto") X(Else, "else") X(End, "end")   \
-      X(Except, "except") X(Finally, "finally") X(For, "for") X(Forward, "forward")               \
-          X(Function, "function") X(If, "if") X(In, "in") X(Is, "is") X(Mod, "mod") X(Not, "not") \
-              X(Of, "of") X(Or, "or") X(Procedure, "procedure") X(Program, "program")             \
-                  X(Record, "record") X(Repeat, "repeat") X(Set, "set") X(Shl, "shl")             \
-                      X(Shr, "shr") X(Then, "then") X(To, "to") X(Try, "try") X(Type, "type")     \
-                          X(Until, "until") X(Uses, "uses") X(Var, "var") X(While, "while")       \
-                              X(With, "with") X(Xor, "xor") X(On, "on") X(Raise, "raise")
+  X(Const, "const")                                                                               \
+  X(Div, "div") X(Do, "do") X(Downto, "downto") X(Else, "else") X(End, "end") X(Except, "except") \
+      X(Finally, "finally") X(For, "for") X(Forward, "forward") X(Function, "function")           \
+          X(If, "if") X(In, "in") X(Is, "is") X(Mod, "mod") X(Not, "not") X(Of, "of") X(Or, "or") \
+              X(Procedure, "procedure") X(Program, "program") X(Record, "record")                 \
+                  X(Repeat, "repeat") X(Set, "set") X(Shl, "shl") X(Shr, "shr") X(Then, "then")   \
+                      X(To, "to") X(Try, "try") X(Type, "type") X(Until, "until") X(Uses, "uses") \
+                          X(Var, "var") X(While, "while") X(With, "with") X(Xor, "xor")           \
+                              X(On, "on") X(Raise, "raise")
 
 enum class Tok : uint8_t {
   Eof,

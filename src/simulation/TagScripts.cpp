@@ -128,7 +128,8 @@ ScriptCompileResult TagScripts::Compile(TModbusRegister& tag, const Lines& funct
   if (stop) script.StopText = Lines(*stop);
   std::vector<int>& slots = SlotOf(tag)->Slots;
   slots = {engine.VariableIndex("NoReply"), engine.VariableIndex("self")};
-  for (const std::string& name : script.VariableNames()) slots.push_back(engine.VariableIndex(name));
+  for (const std::string& name : script.VariableNames())
+    slots.push_back(engine.VariableIndex(name));
   SlotOf(tag)->SlotNames = script.VariableNames();
   script.Compiled = true;
   result.Ok = true;

@@ -443,8 +443,7 @@ TEST(TagScriptsRun, StopDoesNotWaitForAScriptInAnEndlessLoop) {
   EXPECT_LT(freed, 1000.0);
   EXPECT_LT(stopped, 1000.0);
   EXPECT_FALSE(list.Running());
-  EXPECT_NE(spinTag->ErrorText().find("Script stopped"), std::string::npos)
-      << spinTag->ErrorText();
+  EXPECT_NE(spinTag->ErrorText().find("Script stopped"), std::string::npos) << spinTag->ErrorText();
   list.SetHooks(nullptr);
 }
 
