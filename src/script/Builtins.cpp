@@ -12,6 +12,7 @@
 #include "runtime/Log.h"
 #include "runtime/Random.h"
 #include "script/Formatting.h"
+#include "script/Lexer.h"
 #include "script/Vm.h"
 
 namespace velkor {
@@ -25,7 +26,6 @@ void Result(Value& r, std::string text) {
   SetStr(r, text.empty() ? nullptr : NewStr(std::move(text)));
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; }
 char Upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 32) : c; }
 bool Blank(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
@@ -121,7 +121,7 @@ void StrToBool(Vm&, Value* a, int, Value& r) {
   const std::string text = Text(a[0]);
   std::string lower;
   for (char c : text)
-    if (!Blank(c)) lower += Lower(c);
+    if (!Blank(c)) lower += ToLowerAscii(c);
   if (lower == "true") return SetBool(r, true);
   if (lower == "false") return SetBool(r, false);
   double v = 0;
@@ -197,10 +197,11 @@ void StrToDateTime(Vm&, Value* a, int, Value& r) {
   SetTaggedReal(r, Tag::DateTime, ParseDateOrFail(Text(a[0]), "date and time"));
 }
 
+bool IsLeap(int64_t year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+
 int DaysIn(int64_t year, int64_t month) {
   static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-  return month == 2 && leap ? 29 : kDays[month - 1];
+  return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
 }
 
 void EncodeDate(Vm&, Value* a, int, Value& r) {
@@ -251,10 +252,7 @@ void Time(Vm&, Value*, int, Value& r) {
 
 void DayOfWeek(Vm&, Value* a, int, Value& r) { SetInt(r, DayOfWeekOf(a[0].d)); }
 
-void IsLeapYear(Vm&, Value* a, int, Value& r) {
-  const int64_t y = a[0].i;
-  SetBool(r, y % 4 == 0 && (y % 100 != 0 || y % 400 == 0));
-}
+void IsLeapYear(Vm&, Value* a, int, Value& r) { SetBool(r, IsLeap(a[0].i)); }
 
 void DaysInMonth(Vm&, Value* a, int argc, Value& r) {
   if (argc == 1) {
@@ -313,7 +311,7 @@ void UpperCase(Vm&, Value* a, int, Value& r) {
 
 void LowerCase(Vm&, Value* a, int, Value& r) {
   std::string s = Text(a[0]);
-  for (char& c : s) c = Lower(c);
+  for (char& c : s) c = ToLowerAscii(c);
   Result(r, std::move(s));
 }
 
@@ -342,7 +340,7 @@ void NameCase(Vm&, Value* a, int, Value& r) {
   bool start = true;
   for (char& c : s) {
     const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    c = start ? Upper(c) : Lower(c);
+    c = start ? Upper(c) : ToLowerAscii(c);
     start = !letter && c != '\'';
   }
   Result(r, std::move(s));
@@ -351,7 +349,8 @@ void NameCase(Vm&, Value* a, int, Value& r) {
 void CompareText(Vm&, Value* a, int, Value& r) {
   const std::string_view x = TextOf(a[0]), y = TextOf(a[1]);
   for (size_t k = 0; k < x.size() && k < y.size(); ++k) {
-    const int d = static_cast<unsigned char>(Lower(x[k])) - static_cast<unsigned char>(Lower(y[k]));
+    const int d = static_cast<unsigned char>(ToLowerAscii(x[k])) -
+                  static_cast<unsigned char>(ToLowerAscii(y[k]));
     if (d) return SetInt(r, d);
   }
   SetInt(r, int64_t(x.size()) - int64_t(y.size()));
@@ -528,10 +527,7 @@ void Randomize(Vm&, Value*, int, Value&) {
 
 // ---- errors, messages, variants
 
-void RaiseException(Vm&, Value* a, int, Value&) {
-  (void)kCustomError;
-  Raise(ErrorKind::Custom, Text(a[1]));
-}
+void RaiseException(Vm&, Value* a, int, Value&) { Raise(ErrorKind::Custom, Text(a[1])); }
 
 void ExceptionParam(Vm& vm, Value*, int, Value& r) { Result(r, vm.CurrentExceptionText()); }
 void ExcMatch(Vm& vm, Value* a, int, Value& r) {
@@ -700,8 +696,7 @@ unsigned ExceptionTypeMask(const std::string& name) {
   if (name == "econverterror" || name == "evarianttypecasterror") return bit(ErrorKind::Convert);
   if (name == "eintoverflow" || name == "eoverflow") return bit(ErrorKind::Overflow);
   if (name == "erangeerror") return bit(ErrorKind::Range);
-  if (name == "emathError" || name == "ematherror")
-    return bit(ErrorKind::DivByZero) | bit(ErrorKind::Overflow);
+  if (name == "ematherror") return bit(ErrorKind::DivByZero) | bit(ErrorKind::Overflow);
   return 0;
 }
 

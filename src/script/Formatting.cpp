@@ -9,12 +9,11 @@
 #include <cstdio>
 #include <vector>
 
+#include "script/Lexer.h"
 #include "script/Vm.h"
 
 namespace velkor {
 namespace {
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; }
 
 std::string FormatOne(char type, const Variant& v, int precision, std::string& error) {
   char buf[400];
@@ -167,7 +166,7 @@ std::string FormatArgs(Vm& vm, const Value* a, int argc) {
       number(precision);
     }
     if (k >= format.size()) Raise(ErrorKind::Convert, "Format: incomplete '%' specifier");
-    const char type = Lower(format[k++]);
+    const char type = ToLowerAscii(format[k++]);
     if (next >= argc)
       Raise(ErrorKind::Convert, "Format: not enough arguments for '" + format + "'");
     std::string error;
@@ -318,9 +317,9 @@ std::string FormatDateText(const std::string& format, double oleDate) {
   char buf[32];
   for (size_t k = 0; k < format.size();) {
     const char c = format[k];
-    const char lc = Lower(c);
+    const char lc = ToLowerAscii(c);
     size_t run = 1;
-    while (k + run < format.size() && Lower(format[k + run]) == lc) ++run;
+    while (k + run < format.size() && ToLowerAscii(format[k + run]) == lc) ++run;
     if (c == '\'' || c == '"') {
       const size_t end = format.find(c, k + 1);
       out += format.substr(k + 1, end == std::string::npos ? std::string::npos : end - k - 1);

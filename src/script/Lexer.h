@@ -10,13 +10,24 @@
 
 namespace velkor {
 
+// ASCII lower case for names and texts: the interpreter's one copy (names, type names,
+// LowerCase, CompareText, format letters). To follow the model's text helpers, make the
+// first function return AsciiLower(c) from model/TextUtil.h.
+inline char ToLowerAscii(char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; }
+inline std::string ToLowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = ToLowerAscii(c);
+  return out;
+}
+
 #define VELKOR_KEYWORDS(X)                                                                        \
   X(And, "and")                                                                                   \
   X(Array, "array")                                                                               \
   X(Begin, "begin")                                                                               \
   X(Case, "case")                                                                                 \
   X(Const, "const")                                                                               \
-  X(Div, "div") X(Do, "do") X(Downto, "downto") X(Else, "else") X(End, "end") X(Except, "except") \
+  X(Div, "div")                                                                                   \
+  X(Do, "do") X(Downto, "downto") X(Else, "else") X(End, "end") X(Except, "except")               \
       X(Finally, "finally") X(For, "for") X(Forward, "forward") X(Function, "function")           \
           X(If, "if") X(In, "in") X(Is, "is") X(Mod, "mod") X(Not, "not") X(Of, "of") X(Or, "or") \
               X(Procedure, "procedure") X(Program, "program") X(Record, "record")                 \

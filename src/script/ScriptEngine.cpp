@@ -3,18 +3,12 @@
 #include <algorithm>
 
 #include "script/Compiler.h"
+#include "script/Lexer.h"
 #include "script/Parser.h"
 #include "script/Vm.h"
 
 namespace velkor {
 namespace {
-
-std::string Lower(const std::string& s) {
-  std::string out = s;
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = char(c + 32);
-  return out;
-}
 
 // A host value stored in a variable of type t, converted as an assignment would.
 void StoreAs(Value& slot, const Type* t, const Variant& v) {
@@ -133,7 +127,7 @@ struct ScriptEngine::Impl {
   }
 
   int Find(const std::string& name) const {
-    const std::string lower = Lower(name);
+    const std::string lower = ToLowerAscii(name);
     for (size_t k = 0; k < info.size(); ++k)
       if (info[k].name == lower) return int(k);
     return -1;
@@ -141,7 +135,7 @@ struct ScriptEngine::Impl {
 
   int Declare(const std::string& name, const Type* type, bool fromHost) {
     GlobalVar g;
-    g.name = Lower(name);
+    g.name = ToLowerAscii(name);
     g.display = name;
     g.type = type;
     g.fromHost = fromHost;
@@ -283,7 +277,7 @@ Variant ScriptEngine::GetVariableAt(int index) const {
 Variant ScriptEngine::CallFunction(const std::string& name) {
   Impl& d = *m_impl;
   if (!d.compiled) return Variant::Null();
-  const std::string lower = Lower(name);
+  const std::string lower = ToLowerAscii(name);
   for (size_t k = 0; k < d.program->functions.size(); ++k) {
     const FunctionCode& fn = *d.program->functions[k];
     if (fn.level != 1 || fn.name != lower || fn.numParams != 0) continue;

@@ -776,13 +776,4 @@ L_Reraise : {
 #undef RC
 }
 
-const char* OpName(Op op) {
-  static const char* const kNames[] = {
-#define VELKOR_OP_NAME(name) #name,
-      VELKOR_OPCODES(VELKOR_OP_NAME)
-#undef VELKOR_OP_NAME
-  };
-  return unsigned(op) < unsigned(Op::Count) ? kNames[int(op)] : "?";
-}
-
 }  // namespace velkor

@@ -37,7 +37,7 @@ class ProjectRunner : public ProjectRunHooks {
   bool UpdateThreadRunning() const { return m_update != nullptr; }
 
  private:
-  void RunAll(TModbusServerList& list, int kind);
+  void RunAll(TModbusServerList& list, ScriptKind kind);
 
   ScriptStepRunner* m_steps;
   TagScripts* m_scripts = nullptr;

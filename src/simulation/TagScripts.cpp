@@ -31,17 +31,18 @@ void Append(std::vector<std::string>& to, const std::vector<std::string>& lines)
 
 }  // namespace
 
-const char* ScriptKindName(int kind) {
+const char* ScriptKindName(ScriptKind kind) {
   switch (kind) {
-    case kScriptStart:
+    case ScriptKind::Start:
       return "start";
-    case kScriptExecute:
+    case ScriptKind::Execute:
       return "execute";
-    case kScriptStop:
+    case ScriptKind::Stop:
       return "stop";
-    default:
-      return "program";
+    case ScriptKind::Program:
+      break;
   }
+  return "program";
 }
 
 TagScripts::TagScripts()
@@ -86,7 +87,7 @@ ScriptCompileResult TagScripts::Compile(TModbusRegister& tag, const Lines& funct
   }
 
   ScriptCompileResult result;
-  auto failed = [&](int kind, int linesBefore) {
+  auto failed = [&](ScriptKind kind, int linesBefore) {
     result.Kind = kind;
     result.Message = engine.ErrorMsg();
     result.Line = engine.ErrorLine();
@@ -98,8 +99,9 @@ ScriptCompileResult TagScripts::Compile(TModbusRegister& tag, const Lines& funct
 
   // Each text alone first, so an error is blamed on the text that has it.
   const int headLines = int(functionsLines.size()) + 1;
-  const std::pair<int, const Lines*> pieces[] = {
-      {kScriptExecute, &executeText}, {kScriptStart, &startText}, {kScriptStop, &stopText}};
+  const std::pair<ScriptKind, const Lines*> pieces[] = {{ScriptKind::Execute, &executeText},
+                                                        {ScriptKind::Start, &startText},
+                                                        {ScriptKind::Stop, &stopText}};
   for (const auto& [kind, text] : pieces) {
     Lines piece = functionsLines;
     piece.push_back("function ScriptExecute: Variant;");
@@ -120,7 +122,7 @@ ScriptCompileResult TagScripts::Compile(TModbusRegister& tag, const Lines& funct
   program.push_back("begin");
   program.push_back("end.");
   engine.SetLines(std::move(program));
-  if (!engine.Compile()) return failed(-1, 0);
+  if (!engine.Compile()) return failed(ScriptKind::Program, 0);
 
   // Copies first: a given text may be the stored one.
   if (execute) script.ExecuteText = Lines(*execute);
@@ -143,11 +145,11 @@ void TagScripts::CompileScripts(TDeviceClass& device, const Lines& functionsLine
   }
 }
 
-void TagScripts::Run(TModbusRegister& tag, int kind) {
-  if (kind < kScriptStart || kind > kScriptStop) return;
+void TagScripts::Run(TModbusRegister& tag, ScriptKind kind) {
+  if (kind == ScriptKind::Program) return;
   if (!tag.HasScript() || !tag.Script().Compiled) return;
   ScriptEngine& engine = EngineOf(tag);
-  if (kind == kScriptExecute) {
+  if (kind == ScriptKind::Execute) {
     RunLocked(tag, engine, kind);
     return;
   }
@@ -160,7 +162,7 @@ void TagScripts::Run(TModbusRegister& tag, int kind) {
   }
 }
 
-void TagScripts::RunLocked(TModbusRegister& tag, ScriptEngine& engine, int kind) {
+void TagScripts::RunLocked(TModbusRegister& tag, ScriptEngine& engine, ScriptKind kind) {
   const TScriptClass& script = tag.Script();
   const TModbusRegsList& tags = script.VariableTags();
   const TagEngine& slot = *SlotOf(tag);
@@ -185,7 +187,7 @@ void TagScripts::RunLocked(TModbusRegister& tag, ScriptEngine& engine, int kind)
   if (device) set(0, kNoReply, Variant(bool(device->NoReply)));
   set(1, kSelf, ValueOf(tag));
   for (size_t i = 0; i < names.size(); ++i) set(2 + i, names[i], ValueOf(*tags.Items(int(i))));
-  engine.CallFunction(kFunctionNames[kind]);
+  engine.CallFunction(kFunctionNames[int(kind)]);
   for (size_t i = 0; i < names.size(); ++i)
     tags.Items(int(i))->SetValueLocked(get(2 + i, names[i]));
   tag.SetValueLocked(get(1, kSelf));

@@ -18,17 +18,17 @@ namespace velkor {
 
 class ScriptEngine;
 
-inline constexpr int kScriptStart = 0;
-inline constexpr int kScriptExecute = 1;
-inline constexpr int kScriptStop = 2;
+// The three texts of a script, numbered as the script editor reports a failing one; Program
+// stands for the whole program (every text compiled alone, the whole did not).
+enum class ScriptKind : int { Program = -1, Start = 0, Execute = 1, Stop = 2 };
 
-// "start", "execute", "stop"; "program" for any other kind.
-const char* ScriptKindName(int kind);
+// "start", "execute", "stop"; "program" for Program.
+const char* ScriptKindName(ScriptKind kind);
 
 struct ScriptCompileResult {
   bool Ok = false;
-  // Of the failing text; -1 when every text passed alone but the whole program did not.
-  int Kind = -1;
+  // Of the failing text; Program when every text passed alone but the whole did not.
+  ScriptKind Kind = ScriptKind::Program;
   std::string Message;
   int Line = 0;  // in the compiled program, from 1
   int Column = 0;
@@ -52,8 +52,8 @@ class TagScripts : public ScriptStepRunner {
   void CompileScripts(TDeviceClass& device, const Lines& functionsLines);
 
   // Throws what the script or a write-back throws; a start or stop failure names the tag.
-  void Run(TModbusRegister& tag, int kind);
-  void RunExecute(TModbusRegister& tag) override { Run(tag, kScriptExecute); }
+  void Run(TModbusRegister& tag, ScriptKind kind);
+  void RunExecute(TModbusRegister& tag) override { Run(tag, ScriptKind::Execute); }
 
   // Taken by every engine at its next compilation or run.
   void SetStepBudget(int64_t steps) { m_stepBudget = steps; }
@@ -67,7 +67,7 @@ class TagScripts : public ScriptStepRunner {
 
  private:
   ScriptEngine& EngineOf(TModbusRegister& tag);
-  void RunLocked(TModbusRegister& tag, ScriptEngine& engine, int kind);
+  void RunLocked(TModbusRegister& tag, ScriptEngine& engine, ScriptKind kind);
 
   // Each engine is used by one thread at a time: the update thread while the project runs,
   // the main thread otherwise.

@@ -201,9 +201,9 @@ TEST_F(Scripts, NoReplyReachesTheDeviceAndSurvivesScriptsThatLeaveIt) {
   TModbusRegister* idle = ScriptTag("self := self;", 1);
   ASSERT_TRUE(scripts.Compile(*quiet, functions).Ok);
   ASSERT_TRUE(scripts.Compile(*idle, functions).Ok);
-  scripts.Run(*quiet, kScriptExecute);
+  scripts.Run(*quiet, ScriptKind::Execute);
   EXPECT_TRUE(device->NoReply);
-  scripts.Run(*idle, kScriptExecute);
+  scripts.Run(*idle, ScriptKind::Execute);
   EXPECT_TRUE(device->NoReply);
 }
 
@@ -218,14 +218,14 @@ TEST_F(Scripts, PieceErrorsNameTheirTextAndLineAndKeepTheStoredTexts) {
     const Lines* execute;
     const Lines* start;
     const Lines* stop;
-    int kind;
+    ScriptKind kind;
     int textLine;
   };
   const Lines bad = {"begin", "  self := ;", "end;"};
   const Case cases[] = {
-      {&goodExecute, &goodStart, &badStop, kScriptStop, 3},
-      {&bad, nullptr, nullptr, kScriptExecute, 2},
-      {nullptr, &bad, nullptr, kScriptStart, 2},
+      {&goodExecute, &goodStart, &badStop, ScriptKind::Stop, 3},
+      {&bad, nullptr, nullptr, ScriptKind::Execute, 2},
+      {nullptr, &bad, nullptr, ScriptKind::Start, 2},
   };
   for (const Case& c : cases) {
     const ScriptCompileResult r = scripts.Compile(*tag, functions, c.execute, c.start, c.stop);
@@ -239,7 +239,7 @@ TEST_F(Scripts, PieceErrorsNameTheirTextAndLineAndKeepTheStoredTexts) {
     EXPECT_EQ(tag->Script().ExecuteText, Body("self := 1;"));
     EXPECT_EQ(tag->Script().StartText, storedStart);
   }
-  scripts.Run(*tag, kScriptExecute);  // inactive after a failure
+  scripts.Run(*tag, ScriptKind::Execute);  // inactive after a failure
   EXPECT_EQ(ValueOf(tag), 0);
   EXPECT_TRUE(scripts.Compile(*tag, functions, &goodExecute).Ok);
   EXPECT_EQ(tag->Script().ExecuteText, goodExecute);
@@ -280,7 +280,8 @@ TEST_F(Scripts, DefaultTextsCompileAndChangeNothing) {
   TModbusRegister* tag = Tag(kWorkScript);
   tag->SetValueLocked(17);
   ASSERT_TRUE(scripts.Compile(*tag, functions).Ok);
-  for (int kind : {kScriptStart, kScriptExecute, kScriptStop}) scripts.Run(*tag, kind);
+  for (ScriptKind kind : {ScriptKind::Start, ScriptKind::Execute, ScriptKind::Stop})
+    scripts.Run(*tag, kind);
   EXPECT_EQ(ValueOf(tag), 17);
   EXPECT_FALSE(device->NoReply);
 }
@@ -290,7 +291,7 @@ TEST_F(Scripts, StartFailureNamesTheTag) {
   tag->Script().StartText = Body("self := 10 div (self - self);");
   ASSERT_TRUE(scripts.Compile(*tag, functions).Ok);
   try {
-    scripts.Run(*tag, kScriptStart);
+    scripts.Run(*tag, ScriptKind::Start);
     ADD_FAILURE() << "no error";
   } catch (const ScriptError& e) {
     EXPECT_NE(std::string(e.what()).find(tag->FullName()), std::string::npos) << e.what();
