@@ -15,10 +15,11 @@ inline std::string Named(const char* prefix, int n) {
   return name;
 }
 
-// User and system time of the whole process so far, in seconds.
-inline double CpuSeconds() {
+// User and system time of the whole process so far, in seconds; of its waited-for children
+// with RUSAGE_CHILDREN.
+inline double CpuSeconds(int who = RUSAGE_SELF) {
   rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
+  getrusage(who, &usage);
   return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
          double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }

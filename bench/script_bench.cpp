@@ -29,36 +29,41 @@ std::vector<std::string> ReadLines(const std::string& path) {
   return lines;
 }
 
-// Best of three: compile and run the main block.
+// Processor time, not wall time, on both sides: the figures stay comparable on a machine
+// shared with other work. Best of five.
+constexpr int kRepeats = 5;
+
+// Compile and run the main block.
 double TimeOurs(const std::string& path, std::string& output) {
   double best = 1e9;
-  for (int k = 0; k < 3; ++k) {
+  for (int k = 0; k < kRepeats; ++k) {
     ScriptEngine e;
     e.SetShowMessageHandler([&](const std::string& text) { output = text; });
-    const auto start = Clock::now();
+    const double start = CpuSeconds();
     e.SetLines(ReadLines(path));
     if (!e.Compile()) {
       std::fprintf(stderr, "%s:%s: %s\n", path.c_str(), e.ErrorPos().c_str(), e.ErrorMsg().c_str());
       return -1;
     }
     e.RunMain();
-    best = std::min(best, Seconds(start, Clock::now()));
+    best = std::min(best, CpuSeconds() - start);
   }
   return best;
 }
 
+// The interpreter's start-up is in the figure: a few milliseconds at most.
 double TimeLua(const std::string& lua, const std::string& path, std::string& output) {
   double best = 1e9;
-  for (int k = 0; k < 3; ++k) {
+  for (int k = 0; k < kRepeats; ++k) {
     const std::string command = lua + " " + path;
-    const auto start = Clock::now();
+    const double start = CpuSeconds(RUSAGE_CHILDREN);
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return -1;
     char buf[256];
     output.clear();
     while (std::fgets(buf, sizeof buf, pipe)) output += buf;
     if (pclose(pipe) != 0) return -1;
-    best = std::min(best, Seconds(start, Clock::now()));
+    best = std::min(best, CpuSeconds(RUSAGE_CHILDREN) - start);
   }
   while (!output.empty() && output.back() == '\n') output.pop_back();
   return best;
@@ -160,7 +165,7 @@ int main() {
   if (lua.empty())
     std::printf("lua5.4 not found: install it (apt-get install lua5.4) for the ratios\n");
   std::printf("%-24s %10s %10s %8s  %s\n", "program", "ours (s)", "lua (s)", "ratio", "results");
-  for (const char* name : {"sum", "fib", "sieve", "strings"}) {
+  for (const char* name : {"sum", "fib", "sieve", "strings", "locals", "globals"}) {
     std::string ourOut, luaOut;
     const double ours = TimeOurs(dir + "/" + name + ".ps", ourOut);
     const double theirs = lua.empty() ? -1 : TimeLua(lua, dir + "/" + name + ".lua", luaOut);

@@ -16,6 +16,12 @@
 
 namespace velkor {
 
+// A global the routine keeps in one of its registers while it runs.
+struct PromotedGlobal {
+  uint16_t reg;
+  uint32_t global;
+};
+
 struct FunctionCode {
   std::string name;  // lower case
   std::string display;
@@ -29,6 +35,7 @@ struct FunctionCode {
   std::vector<ParamMode> paramModes;
   std::vector<Instr> code;
   std::vector<int> lines;
+  std::vector<PromotedGlobal> promoted;
   bool defined = false;
 };
 

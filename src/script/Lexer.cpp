@@ -247,9 +247,7 @@ Token Lexer::Next() {
     const size_t start = m_pos;
     while (IsNameChar(Peek())) Advance();
     t.text = std::string(m_src.substr(start, m_pos - start));
-    t.name = t.text;
-    for (char& ch : t.name)
-      if (ch >= 'A' && ch <= 'Z') ch = char(ch + 32);
+    t.name = ToLowerAscii(t.text);
     t.kind = Tok::Name;
     for (const Keyword& k : kKeywords)
       if (k.text == t.name) t.kind = k.kind;

@@ -8,21 +8,30 @@
 #include <string>
 #include <string_view>
 
+#include "model/TextUtil.h"
+
 namespace velkor {
+
+// ASCII lower case for names and texts (names, type names, LowerCase, CompareText, format
+// letters): the model's rule, so script names and user function names fold alike.
+inline char ToLowerAscii(char c) { return AsciiLower(c); }
+inline std::string ToLowerAscii(std::string_view s) { return AsciiLower(s); }
 
 #define VELKOR_KEYWORDS(X)                                                                        \
   X(And, "and")                                                                                   \
   X(Array, "array")                                                                               \
   X(Begin, "begin")                                                                               \
   X(Case, "case")                                                                                 \
-  X(Const, "const") X(Div, "div") X(Do, "do") X(Downto, "downto") X(Else, "else") X(End, "end")   \
-      X(Except, "except") X(Finally, "finally") X(For, "for") X(Forward, "forward")               \
-          X(Function, "function") X(If, "if") X(In, "in") X(Is, "is") X(Mod, "mod") X(Not, "not") \
-              X(Of, "of") X(Or, "or") X(Procedure, "procedure") X(Program, "program")             \
-                  X(Record, "record") X(Repeat, "repeat") X(Set, "set") X(Shl, "shl")             \
-                      X(Shr, "shr") X(Then, "then") X(To, "to") X(Try, "try") X(Type, "type")     \
-                          X(Until, "until") X(Uses, "uses") X(Var, "var") X(While, "while")       \
-                              X(With, "with") X(Xor, "xor") X(On, "on") X(Raise, "raise")
+  X(Const, "const")                                                                               \
+  X(Div, "div")                                                                                   \
+  X(Do, "do") X(Downto, "downto") X(Else, "else") X(End, "end") X(Except, "except")               \
+      X(Finally, "finally") X(For, "for") X(Forward, "forward") X(Function, "function")           \
+          X(If, "if") X(In, "in") X(Is, "is") X(Mod, "mod") X(Not, "not") X(Of, "of") X(Or, "or") \
+              X(Procedure, "procedure") X(Program, "program") X(Record, "record")                 \
+                  X(Repeat, "repeat") X(Set, "set") X(Shl, "shl") X(Shr, "shr") X(Then, "then")   \
+                      X(To, "to") X(Try, "try") X(Type, "type") X(Until, "until") X(Uses, "uses") \
+                          X(Var, "var") X(While, "while") X(With, "with") X(Xor, "xor")           \
+                              X(On, "on") X(Raise, "raise")
 
 enum class Tok : uint8_t {
   Eof,

@@ -1,6 +1,6 @@
 #pragma once
-// The instruction set, as one list that makes the enum, the names for disassembly and the
-// dispatch table of the VM, so the three cannot drift apart. Instructions are 8 bytes:
+// The instruction set, as one list that makes the enum and the dispatch table of the VM, so
+// the two cannot drift apart. Instructions are 8 bytes:
 // op, x, and three 16-bit operands a, b, c (b and c together make a 32-bit jump or
 // constant operand). Registers are frame-relative. Typed families (I integer, F real,
 // S text, V variant) are chosen by the compiler; only the V family looks at tags.
@@ -22,6 +22,8 @@ namespace velkor {
   X(LoadNull)   /* R[a] = Null */                                                        \
   X(GetGlobal)  /* R[a] = G[bc] */                                                       \
   X(SetGlobal)  /* G[bc] = R[a] */                                                       \
+  X(LoadGlobals) /* the routine's registers that hold globals = the globals */          \
+  X(SaveGlobals) /* the globals = the routine's registers that hold them */              \
   X(GetUp)      /* R[a] = Outer(x)[b] */                                                 \
   X(SetUp)      /* Outer(x)[b] = R[a] */                                                 \
   X(RefReg)     /* R[a] = &R[b] */                                                       \
@@ -131,8 +133,6 @@ enum class Op : uint8_t {
 #undef VELKOR_OP_ENUM
       Count
 };
-
-const char* OpName(Op op);
 
 struct Instr {
   Op op;

@@ -3,18 +3,12 @@
 #include <algorithm>
 
 #include "script/Compiler.h"
+#include "script/Lexer.h"
 #include "script/Parser.h"
 #include "script/Vm.h"
 
 namespace velkor {
 namespace {
-
-std::string Lower(const std::string& s) {
-  std::string out = s;
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = char(c + 32);
-  return out;
-}
 
 // A host value stored in a variable of type t, converted as an assignment would.
 void StoreAs(Value& slot, const Type* t, const Variant& v) {
@@ -122,6 +116,7 @@ struct ScriptEngine::Impl {
   int errorLine = 0, errorColumn = 0;
   Vm vm;
   int64_t budget = kDefaultStepBudget;
+  std::shared_ptr<const std::atomic<bool>> stop;
 
   ~Impl() { ClearValues(); }
 
@@ -132,7 +127,7 @@ struct ScriptEngine::Impl {
   }
 
   int Find(const std::string& name) const {
-    const std::string lower = Lower(name);
+    const std::string lower = ToLowerAscii(name);
     for (size_t k = 0; k < info.size(); ++k)
       if (info[k].name == lower) return int(k);
     return -1;
@@ -140,7 +135,7 @@ struct ScriptEngine::Impl {
 
   int Declare(const std::string& name, const Type* type, bool fromHost) {
     GlobalVar g;
-    g.name = Lower(name);
+    g.name = ToLowerAscii(name);
     g.display = name;
     g.type = type;
     g.fromHost = fromHost;
@@ -269,10 +264,20 @@ Variant ScriptEngine::GetVariable(const std::string& name) const {
   return LoadAs(m_impl->values[size_t(k)], m_impl->info[size_t(k)].type);
 }
 
+int ScriptEngine::VariableIndex(const std::string& name) const { return m_impl->Find(name); }
+
+void ScriptEngine::SetVariableAt(int index, const Variant& value) {
+  StoreAs(m_impl->values.at(size_t(index)), m_impl->info[size_t(index)].type, value);
+}
+
+Variant ScriptEngine::GetVariableAt(int index) const {
+  return LoadAs(m_impl->values.at(size_t(index)), m_impl->info[size_t(index)].type);
+}
+
 Variant ScriptEngine::CallFunction(const std::string& name) {
   Impl& d = *m_impl;
   if (!d.compiled) return Variant::Null();
-  const std::string lower = Lower(name);
+  const std::string lower = ToLowerAscii(name);
   for (size_t k = 0; k < d.program->functions.size(); ++k) {
     const FunctionCode& fn = *d.program->functions[k];
     if (fn.level != 1 || fn.name != lower || fn.numParams != 0) continue;
@@ -300,5 +305,10 @@ void ScriptEngine::SetShowMessageHandler(std::function<void(const std::string&)>
 }
 
 void ScriptEngine::SetStepBudget(int64_t steps) { m_impl->budget = steps; }
+
+void ScriptEngine::SetStopFlag(std::shared_ptr<const std::atomic<bool>> stop) {
+  m_impl->stop = std::move(stop);
+  m_impl->vm.SetStopFlag(m_impl->stop.get());
+}
 
 }  // namespace velkor

@@ -6,6 +6,7 @@
 // the script's own try/except cannot catch those two, or a handler could loop again.
 // Everything else of the implementation stays behind a pointer.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,6 +33,9 @@ class ScriptError : public VelkorError {
 // loop and every recursion pays.
 constexpr int64_t kDefaultStepBudget = 50'000'000;
 constexpr int kMaxCallDepth = 2000;
+// The budget is handed to the dispatch loop in shares of this many steps, so a stop request
+// is seen that often without a load on every backward jump.
+constexpr int64_t kStopCheckSteps = 10'000;
 
 class ScriptEngine {
  public:
@@ -57,6 +61,11 @@ class ScriptEngine {
   // missing variable is declared as Variant.
   void SetVariable(const std::string& name, const Variant& value);
   Variant GetVariable(const std::string& name) const;  // Null when missing
+  // The same by slot, for a host that moves values on every call: a slot found after a
+  // compilation stays valid until the next Compile or Clear. -1 when missing.
+  int VariableIndex(const std::string& name) const;
+  void SetVariableAt(int index, const Variant& value);
+  Variant GetVariableAt(int index) const;
   // Runs a parameterless function; Null when the program has none of that name. Throws
   // ScriptError for a run-time error.
   Variant CallFunction(const std::string& name);
@@ -66,6 +75,10 @@ class ScriptEngine {
   // ShowMessage goes to the program log unless a handler is set.
   void SetShowMessageHandler(std::function<void(const std::string&)> handler);
   void SetStepBudget(int64_t steps);
+  // While the flag is true, a running call ends within kStopCheckSteps steps with the error
+  // "Script stopped: ...", which the script cannot catch. Shared, so an engine that outlives
+  // whoever stops it never reads a freed flag; null: never stopped.
+  void SetStopFlag(std::shared_ptr<const std::atomic<bool>> stop);
 
  private:
   struct Impl;

@@ -5,6 +5,7 @@
 
 #include "script/Bytecode.h"
 #include "script/Compiler.h"
+#include "script/Lexer.h"
 
 namespace velkor {
 namespace {
@@ -122,10 +123,7 @@ const Type* FindStdType(const std::string& name) {
 }
 
 const Type* HostVariableType(const std::string& typeName) {
-  std::string lower = typeName;
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = char(c + 32);
-  const Type* t = FindStdType(lower);
+  const Type* t = FindStdType(ToLowerAscii(typeName));
   return t ? t : StdType(Scalar::Variant);
 }
 

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "script/ScriptEngine.h"
+#include "script/VariantOps.h"
 
 namespace velkor {
 namespace {
@@ -29,282 +30,9 @@ struct Abort {
   std::string text;
 };
 
-std::string RangeText(int64_t v, Scalar s) {
-  const IntRange r = RangeOf(s);
-  const Type* t = StdType(s);
-  return "Range check error: " + std::to_string(v) + " is outside " + t->name + " (" +
-         std::to_string(r.low) + ".." + std::to_string(r.high) + ")";
-}
-
 [[noreturn]] void IndexError(int64_t index, int64_t low, uint32_t count) {
   Raise(ErrorKind::Range, "Index out of range: " + std::to_string(index) + " (bounds " +
                               std::to_string(low) + ".." + std::to_string(low + count - 1) + ")");
-}
-
-[[noreturn]] void Overflow() { Raise(ErrorKind::Overflow, "Integer overflow"); }
-[[noreturn]] void DivByZero() { Raise(ErrorKind::DivByZero, "Division by zero"); }
-
-bool IsIntTag(Tag t) {
-  return t == Tag::ShortInt || t == Tag::Integer || t == Tag::Word || t == Tag::DWord ||
-         t == Tag::Int64;
-}
-
-int64_t CheckedRange(int64_t v, Scalar s) {
-  const IntRange r = RangeOf(s);
-  if (v < r.low || v > r.high) Raise(ErrorKind::Range, RangeText(v, s));
-  return v;
-}
-
-// A variant operand as a model Variant; the conversions reuse the model's rules.
-Variant V(const Value& v) { return ToVariant(v); }
-
-void Box(Value& dst, const Value& src, Scalar s) {
-  switch (s) {
-    case Scalar::IntAny:
-      SetTaggedInt(dst, src.i >= INT32_MIN && src.i <= INT32_MAX ? Tag::Integer : Tag::Int64,
-                   src.i);
-      return;
-    case Scalar::Int8:
-    case Scalar::Byte:
-    case Scalar::Int16:
-    case Scalar::Word:
-    case Scalar::Int32:
-    case Scalar::UInt32:
-    case Scalar::Int64:
-    case Scalar::Bool:
-      SetTaggedInt(dst, BoxTag(s), src.i);
-      return;
-    case Scalar::Single:
-    case Scalar::Double:
-    case Scalar::DateTime:
-      SetTaggedReal(dst, BoxTag(s), src.d);
-      return;
-    case Scalar::Char:
-      SetStr(dst, std::string_view(std::string(1, char(src.i))));
-      return;
-    default:
-      Copy(dst, src);
-      return;
-  }
-}
-
-void UnboxRaw(Value& dst, const Value& src, Scalar s) {
-  switch (s) {
-    case Scalar::Int8:
-    case Scalar::Byte:
-    case Scalar::Int16:
-    case Scalar::Word:
-    case Scalar::Int32:
-    case Scalar::UInt32:
-    case Scalar::Int64:
-    case Scalar::IntAny: {
-      const int64_t v = IsIntTag(src.tag) ? src.i : V(src).ToInt64();
-      SetInt(dst, CheckedRange(v, s));
-      return;
-    }
-    case Scalar::Single:
-      SetReal(dst, V(src).ConvertTo(VarType::Float).RawReal());
-      return;
-    case Scalar::Double:
-      SetReal(dst, src.tag == Tag::Double ? src.d : V(src).ToDouble());
-      return;
-    case Scalar::DateTime:
-      SetReal(dst, V(src).ConvertTo(VarType::DateTime).RawReal());
-      return;
-    case Scalar::Bool:
-      SetBool(dst, src.tag == Tag::Bool ? src.i != 0 : V(src).ToBool());
-      return;
-    case Scalar::Char: {
-      const std::string text =
-          src.tag == Tag::String ? std::string(TextOf(src)) : V(src).ToString();
-      if (text.size() != 1) Raise(ErrorKind::Convert, "Could not convert '" + text + "' to Char");
-      SetChar(dst, static_cast<unsigned char>(text[0]));
-      return;
-    }
-    case Scalar::Str:
-      if (src.tag == Tag::String) {
-        Copy(dst, src);
-      } else {
-        SetStr(dst, std::string_view(V(src).ConvertTo(VarType::String).RawText()));
-      }
-      return;
-    default:
-      Copy(dst, src);
-      return;
-  }
-}
-
-std::string Describe(const Value& v) {
-  if (v.tag == Tag::Null) return "Null";
-  if (v.tag == Tag::Empty) return "Unassigned";
-  const std::string text = ToVariant(v).ToString();
-  return v.tag == Tag::String || v.tag == Tag::Char ? "'" + text.substr(0, 60) + "'" : text;
-}
-
-// The model's conversion failures, reworded in the interpreter's terms.
-void Unbox(Value& dst, const Value& src, Scalar s) {
-  try {
-    UnboxRaw(dst, src, s);
-  } catch (const ConversionError&) {
-    Raise(ErrorKind::Convert,
-          "Could not convert variant " + Describe(src) + " to " + StdType(s)->name);
-  } catch (const OverflowError&) {
-    Raise(ErrorKind::Overflow,
-          "Variant " + Describe(src) + " is out of the range of " + StdType(s)->name);
-  }
-}
-
-bool IsSmall(const Value& v) { return v.tag == Tag::Integer || v.tag == Tag::ShortInt; }
-
-int64_t VarInt(const Value& v) {
-  if (IsIntTag(v.tag)) return v.i;
-  if (v.tag == Tag::Bool) return v.i ? -1 : 0;
-  return V(v).ToInt64();
-}
-
-void SetVarInt(Value& dst, int64_t r) {
-  SetTaggedInt(dst, r >= INT32_MIN && r <= INT32_MAX ? Tag::Integer : Tag::Int64, r);
-}
-
-bool IsZero(const Value& v) {
-  if (IsIntTag(v.tag) || v.tag == Tag::Bool) return v.i == 0;
-  if (v.tag == Tag::Double || v.tag == Tag::Float || v.tag == Tag::DateTime) return v.d == 0.0;
-  if (v.tag == Tag::Empty) return true;
-  return false;
-}
-
-void VarArithRaw(Op op, Value& dst, const Value& a, const Value& b) {
-  if (IsSmall(a) && IsSmall(b)) {
-    int64_t r = 0;
-    switch (op) {
-      case Op::AddV:
-        r = a.i + b.i;
-        break;
-      case Op::SubV:
-        r = a.i - b.i;
-        break;
-      case Op::MulV:
-        r = a.i * b.i;
-        break;
-      default:
-        r = INT64_MAX;
-        break;
-    }
-    if (r >= INT32_MIN && r <= INT32_MAX) {
-      SetTaggedInt(dst, Tag::Integer, r);
-      return;
-    }
-  }
-  Variant r;
-  switch (op) {
-    case Op::AddV:
-      if (a.tag == Tag::String && b.tag == Tag::String) {
-        std::string text(TextOf(a));
-        text += TextOf(b);
-        SetStr(dst, NewStr(std::move(text)));
-        return;
-      }
-      r = V(a) + V(b);
-      break;
-    case Op::SubV:
-      r = V(a) - V(b);
-      break;
-    case Op::MulV:
-      r = V(a) * V(b);
-      break;
-    case Op::DivV:
-      if (IsZero(b) && !a.IsHeap() && a.tag != Tag::Null && b.tag != Tag::Null) DivByZero();
-      r = V(a) / V(b);
-      break;
-    default:
-      break;
-  }
-  FromVariant(dst, r);
-}
-
-void VarIntOpRaw(Op op, Value& dst, const Value& a, const Value& b) {
-  if (a.tag == Tag::Null || b.tag == Tag::Null) {
-    SetNull(dst);
-    return;
-  }
-  const bool bools = a.tag == Tag::Bool && b.tag == Tag::Bool;
-  if (bools && (op == Op::AndV || op == Op::OrV || op == Op::XorV)) {
-    const bool x = a.i != 0, y = b.i != 0;
-    SetBool(dst, op == Op::AndV ? x && y : op == Op::OrV ? x || y : x != y);
-    return;
-  }
-  const int64_t x = VarInt(a), y = VarInt(b);
-  int64_t r = 0;
-  switch (op) {
-    case Op::IDivV:
-      if (y == 0) DivByZero();
-      if (x == INT64_MIN && y == -1) Overflow();
-      r = x / y;
-      break;
-    case Op::ModV:
-      if (y == 0) DivByZero();
-      r = y == -1 ? 0 : x % y;
-      break;
-    case Op::AndV:
-      r = x & y;
-      break;
-    case Op::OrV:
-      r = x | y;
-      break;
-    case Op::XorV:
-      r = x ^ y;
-      break;
-    case Op::ShlV:
-      r = int64_t(uint64_t(x) << (y & 63));
-      break;
-    case Op::ShrV:
-      r = int64_t(uint64_t(x) >> (y & 63));
-      break;
-    default:
-      break;
-  }
-  SetVarInt(dst, r);
-}
-
-// -1, 0, 1; 2 when a Null makes the comparison false.
-int VarCompareRaw(const Value& a, const Value& b) {
-  if (a.tag == Tag::Null || b.tag == Tag::Null) return 2;
-  if (IsIntTag(a.tag) && IsIntTag(b.tag)) return (a.i > b.i) - (a.i < b.i);
-  if (a.tag == Tag::String && b.tag == Tag::String) {
-    const int c = TextOf(a).compare(TextOf(b));
-    return (c > 0) - (c < 0);
-  }
-  return Variant::Compare(V(a), V(b));
-}
-
-[[noreturn]] void VariantOpError(const Value& a, const Value& b) {
-  Raise(ErrorKind::Convert, "Invalid variant operation on " + Describe(a) + " and " + Describe(b));
-}
-
-void VarArith(Op op, Value& dst, const Value& a, const Value& b) {
-  try {
-    VarArithRaw(op, dst, a, b);
-  } catch (const ConversionError&) {
-    VariantOpError(a, b);
-  }
-}
-
-void VarIntOp(Op op, Value& dst, const Value& a, const Value& b) {
-  try {
-    VarIntOpRaw(op, dst, a, b);
-  } catch (const ConversionError&) {
-    VariantOpError(a, b);
-  } catch (const OverflowError&) {
-    Raise(ErrorKind::Overflow, "Integer overflow in a variant operation");
-  }
-}
-
-int VarCompare(const Value& a, const Value& b) {
-  try {
-    return VarCompareRaw(a, b);
-  } catch (const ConversionError&) {
-    Raise(ErrorKind::Convert, "Cannot compare " + Describe(a) + " with " + Describe(b));
-  }
 }
 
 int TextCompare(const Value& a, const Value& b) {
@@ -390,9 +118,17 @@ void Vm::Attach(const Program* program, std::vector<Value>* globals) {
   m_globals = globals;
 }
 
-void Vm::BudgetExceeded() {
-  throw Abort{"Script stopped: it ran more than " + std::to_string(m_budget) +
-              " steps (an endless loop?)"};
+void Vm::StepsOut() {
+  if (m_stop && m_stop->load(std::memory_order_relaxed))
+    throw Abort{"Script stopped: the emulation is stopping"};
+  // m_steps + m_remaining is what is left of the budget; move it into the share up to
+  // kStopCheckSteps. A large charge may need more than one share at once.
+  const int64_t move = std::min(m_remaining, kStopCheckSteps - m_steps);
+  m_remaining -= move;
+  m_steps += move;
+  if (m_steps < 0)
+    throw Abort{"Script stopped: it ran more than " + std::to_string(m_budget) +
+                " steps (an endless loop?)"};
 }
 
 void Vm::DepthExceeded() {
@@ -425,7 +161,20 @@ void Vm::ReleaseFrame(const Frame& f) {
   }
 }
 
+void Vm::SaveGlobals(const Frame& f) {
+  Value* G = m_globals->data();
+  for (const PromotedGlobal& p : f.fn->promoted) Copy(G[p.global], f.base[p.reg]);
+}
+
+void Vm::LoadGlobals(const Frame& f) {
+  const Value* G = m_globals->data();
+  for (const PromotedGlobal& p : f.fn->promoted) Copy(f.base[p.reg], G[p.global]);
+}
+
 void Vm::UnwindAll() {
+  // Only the running routine's registers are newer than the globals: every caller saved
+  // its own before the call.
+  if (!m_frames.empty()) SaveGlobals(m_frames.back());
   while (!m_frames.empty()) {
     ReleaseFrame(m_frames.back());
     m_frames.pop_back();
@@ -466,7 +215,8 @@ void Vm::Call(int function, Value& result) {
     m_frames.reserve(kMaxCallDepth + 2);
   }
   const FunctionCode* fn = m_program->functions[size_t(function)].get();
-  m_steps = m_budget;
+  m_steps = std::min(m_budget, kStopCheckSteps);
+  m_remaining = m_budget - m_steps;
   if (size_t(fn->numRegs) + 2 > kStackSlots) throw ScriptError("Routine too large", 0);
   m_frames.push_back({fn, fn->code.data(), m_stack + 1, m_stack});
   for (;;) {
@@ -508,9 +258,14 @@ void Vm::Resume(RaisedError error) {
   }
   const Handler h = m_handlers.back();
   m_handlers.pop_back();
-  while (m_frames.size() - 1 > h.frame) {
-    ReleaseFrame(m_frames.back());
-    m_frames.pop_back();
+  if (m_frames.size() - 1 > h.frame) {
+    // The handler's routine called out; what the callees left in the globals is current.
+    SaveGlobals(m_frames.back());
+    while (m_frames.size() - 1 > h.frame) {
+      ReleaseFrame(m_frames.back());
+      m_frames.pop_back();
+    }
+    LoadGlobals(m_frames.back());
   }
   m_caught.resize(std::min(m_caught.size(), h.caught));
   m_pending.resize(std::min(m_pending.size(), h.pending));
@@ -582,6 +337,12 @@ L_GetGlobal:
   DISPATCH();
 L_SetGlobal:
   Copy(G[ip->BC()], RA);
+  DISPATCH();
+L_LoadGlobals:
+  LoadGlobals(*fr);
+  DISPATCH();
+L_SaveGlobals:
+  SaveGlobals(*fr);
   DISPATCH();
 L_GetUp : {
   Value* f = R;
@@ -773,9 +534,8 @@ L_MoveChk : {
   DISPATCH();
 }
 // The twelve numeric comparisons: one handler each, alike but for the field and operator.
-#define VELKOR_COMPARE(name, field, op) \
-  L_##name:                             \
-  SetBool(RA, RB.field op RC.field);    \
+#define VELKOR_COMPARE(name, field, op)         \
+  L_##name : SetBool(RA, RB.field op RC.field); \
   DISPATCH();
   VELKOR_COMPARE(EqI, i, ==)
   VELKOR_COMPARE(NeI, i, !=)
@@ -897,30 +657,18 @@ L_ShlV:
 L_ShrV:
   VarIntOp(Op::ShrV, RA, RB, RC);
   DISPATCH();
-L_NegV : {
-  const Value& v = RB;
-  if (IsSmall(v) && v.i != INT32_MIN)
-    SetTaggedInt(RA, v.tag, -v.i);
-  else
-    FromVariant(RA, -V(v));
+L_NegV:
+  VarNeg(RA, RB);
   DISPATCH();
-}
-L_NotV : {
-  const Value& v = RB;
-  if (v.tag == Tag::Bool)
-    SetBool(RA, v.i == 0);
-  else if (v.tag == Tag::Null)
-    SetNull(RA);
-  else
-    SetVarInt(RA, ~VarInt(v));
+L_NotV:
+  VarNot(RA, RB);
   DISPATCH();
-}
 L_Jmp:
   pc += ip->BC();
   DISPATCH();
 L_Loop:
   pc += ip->BC();
-  if (--m_steps < 0) BudgetExceeded();
+  if (--m_steps < 0) StepsOut();
   DISPATCH();
 L_JT:
   if (RA.i) pc += ip->BC();
@@ -932,14 +680,14 @@ L_ForUp:
   if (RA.i < RB.i) {
     ++RA.i;
     pc -= int(ip->c) | int(ip->x) << 16;
-    if (--m_steps < 0) BudgetExceeded();
+    if (--m_steps < 0) StepsOut();
   }
   DISPATCH();
 L_ForDown:
   if (RA.i > RB.i) {
     --RA.i;
     pc -= int(ip->c) | int(ip->x) << 16;
-    if (--m_steps < 0) BudgetExceeded();
+    if (--m_steps < 0) StepsOut();
   }
   DISPATCH();
 L_Call : {
@@ -947,7 +695,7 @@ L_Call : {
   Value* base = R + ip->c;
   if (m_frames.size() > size_t(kMaxCallDepth)) DepthExceeded();
   if (size_t(base - m_stack) + size_t(callee->numRegs) + 1 > kStackSlots) DepthExceeded();
-  if (--m_steps < 0) BudgetExceeded();
+  if (--m_steps < 0) StepsOut();
   if (ip->x != 255) {
     Value* link = R;
     for (int h = 0; h < ip->x; ++h) link = link[0].ref;
@@ -974,6 +722,7 @@ L_Ret : {
   }
   while (!m_handlers.empty() && m_handlers.back().frame + 1 >= m_frames.size())
     m_handlers.pop_back();
+  if (!fn->promoted.empty()) SaveGlobals(*fr);
   ReleaseFrame(*fr);
   Value* ret = fr->ret;
   m_frames.pop_back();
@@ -1025,15 +774,6 @@ L_Reraise : {
 #undef RA
 #undef RB
 #undef RC
-}
-
-const char* OpName(Op op) {
-  static const char* const kNames[] = {
-#define VELKOR_OP_NAME(name) #name,
-      VELKOR_OPCODES(VELKOR_OP_NAME)
-#undef VELKOR_OP_NAME
-  };
-  return unsigned(op) < unsigned(Op::Count) ? kNames[int(op)] : "?";
 }
 
 }  // namespace velkor

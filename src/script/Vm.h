@@ -5,6 +5,7 @@
 // over the opcode list. Run-time errors are C++ exceptions caught around the dispatch
 // loop: the normal path pays nothing for try/except, and a handler resumes the loop.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -34,6 +35,8 @@ class Vm {
 
   void Attach(const Program* program, std::vector<Value>* globals);
   void SetBudget(int64_t steps) { m_budget = steps; }
+  // Checked every kStopCheckSteps steps; when set, the running call ends with an error.
+  void SetStopFlag(const std::atomic<bool>* stop) { m_stop = stop; }
   // Runs a function without parameters; the result is moved into `result`. Throws
   // ScriptError.
   void Call(int function, Value& result);
@@ -41,7 +44,7 @@ class Vm {
   // For built-ins.
   void Charge(int64_t steps) {
     m_steps -= steps;
-    if (m_steps < 0) BudgetExceeded();
+    if (m_steps < 0) StepsOut();
   }
   const std::string& CurrentExceptionText() const;
   bool CurrentExceptionIs(unsigned mask) const;
@@ -64,9 +67,13 @@ class Vm {
   };
 
   void Execute();
-  [[noreturn]] void BudgetExceeded();
+  // The slow path of step counting: checks the stop flag, then moves the next share of the
+  // budget into the counter the hot path decrements, or ends the call.
+  void StepsOut();
   [[noreturn]] void DepthExceeded();
   void ReleaseFrame(const Frame& f);
+  void SaveGlobals(const Frame& f);
+  void LoadGlobals(const Frame& f);
   void UnwindAll();
   int CurrentLine() const;
   void Resume(RaisedError error);
@@ -80,7 +87,9 @@ class Vm {
   std::vector<RaisedError> m_caught;   // errors whose except block runs
   std::vector<RaisedError> m_pending;  // errors whose finally block runs
   int64_t m_budget = 0;
-  int64_t m_steps = 0;
+  int64_t m_steps = 0;      // left of the current share; the hot path counts this down
+  int64_t m_remaining = 0;  // of the budget beyond the current share
+  const std::atomic<bool>* m_stop = nullptr;
 };
 
 }  // namespace velkor

@@ -6,7 +6,7 @@ ProjectRunner::~ProjectRunner() {
   if (m_update) m_update->StopThread();
 }
 
-void ProjectRunner::RunAll(TModbusServerList& list, int kind) {
+void ProjectRunner::RunAll(TModbusServerList& list, ScriptKind kind) {
   for (const auto& server : list)
     for (const auto& device : server->Devices())
       for (const auto& tag : device->Tags())
@@ -22,7 +22,7 @@ void ProjectRunner::BeforeServersStart(TModbusServerList& list, bool resetValues
         for (const auto& tag : device->Tags()) tag->ResetError();
       if (resetValues) ResetSpace(*device);
     }
-  if (m_scripts) RunAll(list, kScriptStart);
+  if (m_scripts) RunAll(list, ScriptKind::Start);
 }
 
 void ProjectRunner::AfterServersStart(TModbusServerList& list) {
@@ -34,11 +34,16 @@ void ProjectRunner::AfterServersStart(TModbusServerList& list) {
 }
 
 void ProjectRunner::BeforeServersStop(TModbusServerList& list) {
+  // A script in an endless loop would hold its device lock, and this join, for its whole
+  // step budget; the request ends it within a few thousand steps. Cleared before the stop
+  // events, which must run in full.
+  if (m_scripts) m_scripts->RequestStop(true);
   if (m_update) {
     m_update->StopThread();
     m_update.reset();
   }
-  if (m_scripts) RunAll(list, kScriptStop);
+  if (m_scripts) m_scripts->RequestStop(false);
+  if (m_scripts) RunAll(list, ScriptKind::Stop);
 }
 
 }  // namespace velkor

@@ -41,7 +41,7 @@ class ProjectRunner : public ProjectRunHooks {
   void SetAfterPoll(std::function<void()> afterPoll) { m_afterPoll = std::move(afterPoll); }
 
  private:
-  void RunAll(TModbusServerList& list, int kind);
+  void RunAll(TModbusServerList& list, ScriptKind kind);
 
   ScriptStepRunner* m_steps;
   TagScripts* m_scripts = nullptr;

@@ -11,7 +11,15 @@ const char* const kFunctionNames[] = {"ScriptStart", "ScriptExecute", "ScriptSto
 
 struct TagEngine : TScriptEngineSlot {
   ScriptEngine Engine;
+  // Of NoReply, self and the bound variables in order, found after each compilation so
+  // that a run moves values without looking names up.
+  std::vector<int> Slots;
+  std::vector<std::string> SlotNames;  // the bound names the slots were found for
 };
+
+TagEngine* SlotOf(const TModbusRegister& tag) {
+  return tag.HasScript() ? dynamic_cast<TagEngine*>(tag.Script().Engine.get()) : nullptr;
+}
 
 Variant ValueOf(TModbusRegister& tag) {
   LockGuard lock(tag.Lock());
@@ -24,25 +32,26 @@ void Append(std::vector<std::string>& to, const std::vector<std::string>& lines)
 
 }  // namespace
 
-const char* ScriptKindName(int kind) {
+const char* ScriptKindName(ScriptKind kind) {
   switch (kind) {
-    case kScriptStart:
+    case ScriptKind::Start:
       return "start";
-    case kScriptExecute:
+    case ScriptKind::Execute:
       return "execute";
-    case kScriptStop:
+    case ScriptKind::Stop:
       return "stop";
-    default:
-      return "program";
+    case ScriptKind::Program:
+      break;
   }
+  return "program";
 }
 
-TagScripts::TagScripts() : m_stepBudget(kDefaultStepBudget) {}
+TagScripts::TagScripts()
+    : m_stepBudget(kDefaultStepBudget), m_stop(std::make_shared<std::atomic<bool>>(false)) {}
 TagScripts::~TagScripts() = default;
 
 ScriptEngine* TagScripts::FindEngine(const TModbusRegister& tag) {
-  if (!tag.HasScript()) return nullptr;
-  auto* slot = dynamic_cast<TagEngine*>(tag.Script().Engine.get());
+  TagEngine* slot = SlotOf(tag);
   return slot ? &slot->Engine : nullptr;
 }
 
@@ -52,15 +61,16 @@ ScriptEngine& TagScripts::EngineOf(TModbusRegister& tag) {
   if (!engine) {
     auto made = std::make_unique<TagEngine>();
     engine = made.get();
-    engine->Engine.SetShowMessageHandler([this](const std::string& text) {
-      if (m_showMessage)
-        m_showMessage(text);
+    engine->Engine.SetShowMessageHandler([handler = m_showMessage](const std::string& text) {
+      if (*handler)
+        (*handler)(text);
       else
         LogMessage(text);
     });
     slot = std::move(made);
   }
   engine->Engine.SetStepBudget(m_stepBudget);
+  engine->Engine.SetStopFlag(m_stop);
   return engine->Engine;
 }
 
@@ -73,6 +83,7 @@ ScriptCompileResult TagScripts::Compile(TModbusRegister& tag, const Lines& funct
   const Lines& stopText = stop ? *stop : script.StopText;
 
   ScriptEngine& engine = EngineOf(tag);
+  SlotOf(tag)->Slots.clear();
   engine.Clear();
   engine.AddVariable("self", tag.ScriptTypeName(), ValueOf(tag));
   engine.AddVariable("NoReply", "Boolean", Variant(false));
@@ -83,7 +94,7 @@ ScriptCompileResult TagScripts::Compile(TModbusRegister& tag, const Lines& funct
   }
 
   ScriptCompileResult result;
-  auto failed = [&](int kind, int linesBefore) {
+  auto failed = [&](ScriptKind kind, int linesBefore) {
     result.Kind = kind;
     result.Message = engine.ErrorMsg();
     result.Line = engine.ErrorLine();
@@ -95,8 +106,9 @@ ScriptCompileResult TagScripts::Compile(TModbusRegister& tag, const Lines& funct
 
   // Each text alone first, so an error is blamed on the text that has it.
   const int headLines = int(functionsLines.size()) + 1;
-  const std::pair<int, const Lines*> pieces[] = {
-      {kScriptExecute, &executeText}, {kScriptStart, &startText}, {kScriptStop, &stopText}};
+  const std::pair<ScriptKind, const Lines*> pieces[] = {{ScriptKind::Execute, &executeText},
+                                                        {ScriptKind::Start, &startText},
+                                                        {ScriptKind::Stop, &stopText}};
   for (const auto& [kind, text] : pieces) {
     Lines piece = functionsLines;
     piece.push_back("function ScriptExecute: Variant;");
@@ -117,12 +129,17 @@ ScriptCompileResult TagScripts::Compile(TModbusRegister& tag, const Lines& funct
   program.push_back("begin");
   program.push_back("end.");
   engine.SetLines(std::move(program));
-  if (!engine.Compile()) return failed(-1, 0);
+  if (!engine.Compile()) return failed(ScriptKind::Program, 0);
 
   // Copies first: a given text may be the stored one.
   if (execute) script.ExecuteText = Lines(*execute);
   if (start) script.StartText = Lines(*start);
   if (stop) script.StopText = Lines(*stop);
+  std::vector<int>& slots = SlotOf(tag)->Slots;
+  slots = {engine.VariableIndex("NoReply"), engine.VariableIndex("self")};
+  for (const std::string& name : script.VariableNames())
+    slots.push_back(engine.VariableIndex(name));
+  SlotOf(tag)->SlotNames = script.VariableNames();
   script.Compiled = true;
   result.Ok = true;
   return result;
@@ -135,11 +152,11 @@ void TagScripts::CompileScripts(TDeviceClass& device, const Lines& functionsLine
   }
 }
 
-void TagScripts::Run(TModbusRegister& tag, int kind) {
-  if (kind < kScriptStart || kind > kScriptStop) return;
+void TagScripts::Run(TModbusRegister& tag, ScriptKind kind) {
+  if (kind == ScriptKind::Program) return;
   if (!tag.HasScript() || !tag.Script().Compiled) return;
   ScriptEngine& engine = EngineOf(tag);
-  if (kind == kScriptExecute) {
+  if (kind == ScriptKind::Execute) {
     RunLocked(tag, engine, kind);
     return;
   }
@@ -152,22 +169,36 @@ void TagScripts::Run(TModbusRegister& tag, int kind) {
   }
 }
 
-void TagScripts::RunLocked(TModbusRegister& tag, ScriptEngine& engine, int kind) {
+void TagScripts::RunLocked(TModbusRegister& tag, ScriptEngine& engine, ScriptKind kind) {
   const TScriptClass& script = tag.Script();
   const TModbusRegsList& tags = script.VariableTags();
+  const TagEngine& slot = *SlotOf(tag);
+  const std::vector<int>& slots = slot.Slots;
+  // Bindings changed since the compilation (the variable editor) go by name, as before a
+  // compilation: a variable they declare has no slot yet.
   const std::vector<std::string>& names = script.VariableNames();
+  const bool bySlot = !slots.empty() && slot.SlotNames == names;
+  const auto set = [&](size_t k, const std::string& name, const Variant& value) {
+    if (bySlot)
+      engine.SetVariableAt(slots[k], value);
+    else
+      engine.SetVariable(name, value);
+  };
+  const auto get = [&](size_t k, const std::string& name) {
+    return bySlot ? engine.GetVariableAt(slots[k]) : engine.GetVariable(name);
+  };
+  static const std::string kNoReply = "NoReply", kSelf = "self";
   TDeviceClass* device = tag.Device();
   // Loaded so that a no-reply set elsewhere survives a script that never touches it; first,
   // so that a tag bound to a variable of that name still decides it.
-  if (device) engine.SetVariable("NoReply", Variant(bool(device->NoReply)));
-  engine.SetVariable("self", ValueOf(tag));
-  for (int i = 0; i < script.VariableCount(); ++i)
-    engine.SetVariable(names[size_t(i)], ValueOf(*tags.Items(i)));
-  engine.CallFunction(kFunctionNames[kind]);
-  for (int i = 0; i < script.VariableCount(); ++i)
-    tags.Items(i)->SetValueLocked(engine.GetVariable(names[size_t(i)]));
-  tag.SetValueLocked(engine.GetVariable("self"));
-  if (device) device->NoReply = engine.GetVariable("NoReply").ToBool();
+  if (device) set(0, kNoReply, Variant(bool(device->NoReply)));
+  set(1, kSelf, ValueOf(tag));
+  for (size_t i = 0; i < names.size(); ++i) set(2 + i, names[i], ValueOf(*tags.Items(int(i))));
+  engine.CallFunction(kFunctionNames[int(kind)]);
+  for (size_t i = 0; i < names.size(); ++i)
+    tags.Items(int(i))->SetValueLocked(get(2 + i, names[i]));
+  tag.SetValueLocked(get(1, kSelf));
+  if (device) device->NoReply = get(0, kNoReply).ToBool();
 }
 
 }  // namespace velkor

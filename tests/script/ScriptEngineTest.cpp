@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "script/ScriptEngine.h"
@@ -112,6 +117,84 @@ TEST(ScriptEngine, BudgetStopsAnEndlessLoopAndTheEngineStaysUsable) {
   EXPECT_THROW(e.CallFunction("Spin"), ScriptError);
   EXPECT_GE(e.GetVariable("n").ToInt64(), 99000);
   EXPECT_EQ(e.CallFunction("Ok").ToInt64(), 42);  // a new call gets a new budget
+}
+
+// A routine works on globals in registers; a call that ends in an error still leaves
+// in the globals what it wrote before, whether the error is the script's or the budget's.
+TEST(ScriptEngine, WritesBeforeAnErrorReachTheHost) {
+  ScriptEngine e;
+  e.SetStepBudget(10000);
+  e.AddVariable("self", "Word", Variant(1));
+  e.AddVariable("t", "Double", Variant(0.5));
+  e.SetLines({"procedure Deep;", "begin", "  t := 2.5;", "  self := self div (self - self);",
+              "end;", "function Fails: Integer;", "begin", "  self := 7;", "  Deep;", "end;",
+              "function Spins: Integer;", "begin", "  self := 9;", "  while True do t := t + 1;",
+              "end;", "begin end."});
+  ASSERT_TRUE(e.Compile()) << e.ErrorMsg();
+  EXPECT_THROW(e.CallFunction("Fails"), ScriptError);
+  EXPECT_EQ(e.GetVariable("self").ToInt64(), 7);
+  EXPECT_DOUBLE_EQ(e.GetVariable("t").ToDouble(), 2.5);
+  EXPECT_THROW(e.CallFunction("Spins"), ScriptError);
+  EXPECT_EQ(e.GetVariable("self").ToInt64(), 9);
+  EXPECT_GT(e.GetVariable("t").ToDouble(), 9000.0);
+}
+
+// The budget reaches the loop in shares; the whole budget still counts, no more and no less.
+TEST(ScriptEngine, BudgetSpanningSeveralSharesIsSpentExactly) {
+  ScriptEngine e;
+  e.SetStepBudget(3 * kStopCheckSteps + 123);
+  e.SetLines({"var n: Integer;", "function Spin: Integer;", "begin", "  while True do Inc(n);",
+              "end;", "begin end."});
+  ASSERT_TRUE(e.Compile());
+  EXPECT_THROW(e.CallFunction("Spin"), ScriptError);
+  EXPECT_NEAR(double(e.GetVariable("n").ToInt64()), double(3 * kStopCheckSteps + 123), 2);
+}
+
+// Another thread stops a call that would otherwise run its whole budget; the script's own
+// handler does not see it, and the engine works again once the flag is cleared.
+TEST(ScriptEngine, StopFlagEndsARunningCallAtOnce) {
+  using Clock = std::chrono::steady_clock;
+  ScriptEngine e;
+  e.SetStepBudget(int64_t(1) << 40);
+  auto stop = std::make_shared<std::atomic<bool>>(false);
+  e.SetStopFlag(stop);
+  e.SetLines({"var n: Integer;", "function Spin: Integer;", "begin",
+              "  while True do try Inc(n); except n := -1000000; end;", "end;",
+              "function Ok: Integer;", "begin", "  Result := 42;", "end;", "begin end."});
+  ASSERT_TRUE(e.Compile());
+  std::string error;
+  std::atomic<bool> running{false};
+  Clock::time_point ended;
+  std::thread caller([&] {
+    running = true;
+    try {
+      e.CallFunction("Spin");
+    } catch (const ScriptError& err) {
+      error = err.what();
+    }
+    ended = Clock::now();
+  });
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (!running && Clock::now() < deadline) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const auto set = Clock::now();
+  stop->store(true);
+  caller.join();
+  const double ms = std::chrono::duration<double, std::milli>(ended - set).count();
+  std::printf("call ended %.3f ms after the stop request\n", ms);
+  EXPECT_LT(ms, 1000.0);
+  EXPECT_NE(error.find("Script stopped"), std::string::npos) << error;
+  EXPECT_GT(e.GetVariable("n").ToInt64(), 0);  // the except branch never ran
+
+  EXPECT_EQ(e.CallFunction("Ok").ToInt64(), 42);  // no loop: runs even while stopping
+  stop->store(false);
+  e.SetStepBudget(1000);
+  try {
+    e.CallFunction("Spin");
+    FAIL() << "no error";
+  } catch (const ScriptError& err) {
+    EXPECT_NE(std::string(err.what()).find("steps"), std::string::npos) << err.what();
+  }
 }
 
 TEST(ScriptEngine, RecursionLimitIsAnErrorNotACrash) {

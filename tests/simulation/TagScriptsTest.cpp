@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -31,6 +35,51 @@ int64_t ValueOf(TModbusRegister* tag) {
 }
 
 Lines Body(const std::string& statements) { return {"begin", statements, "end;"}; }
+
+// Holding register 0 of a unit, read by a master over 127.0.0.1: the register's value, or -1
+// when no reply came within the limit.
+int ReadRegister0(uint16_t port, uint8_t unit, std::chrono::milliseconds limit) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int value = -1;
+  const uint8_t request[] = {0, 1, 0, 0, 0, 6, unit, 3, 0, 0, 0, 1};
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::send(fd, request, sizeof request, 0) == ssize_t(sizeof request)) {
+    uint8_t reply[11];
+    size_t got = 0;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (got < sizeof reply) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd p{fd, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0) break;
+      const ssize_t n = ::recv(fd, reply + got, sizeof reply - got, 0);
+      if (n <= 0) break;
+      got += size_t(n);
+    }
+    if (got == sizeof reply && reply[7] == 3) value = reply[9] << 8 | reply[10];
+  }
+  ::close(fd);
+  return value;
+}
+
+double MsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+// Waits until the device lock's state is `held` (by another thread); false at the deadline.
+bool WaitForDeviceLock(TDeviceClass& device, bool held) {
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (TryLockGuard probe(device.DeviceLock()); probe.Owns() != held) return true;
+    std::this_thread::sleep_for(held ? 1ms : 100us);
+  }
+  return false;
+}
 
 class Scripts : public ::testing::Test {
  protected:
@@ -102,6 +151,34 @@ TEST_F(Scripts, BoundVariableWritesAnotherTagsRegisters) {
   EXPECT_EQ(device->Space().ReadWord(5, 0, 2), 42);
 }
 
+// Runs move values by the slots found at compilation; bindings changed since then go by name
+// as they did before: a new name is a variable the compiled script does not know.
+TEST_F(Scripts, BindingsChangedAfterCompilationGoByName) {
+  TModbusRegister* owner = ScriptTag("t := t + 1; self := t;");
+  TModbusRegister* first = Tag(kWorkManual, 5);
+  TModbusRegister* second = Tag(kWorkManual, 6);
+  first->SetValueLocked(10);
+  second->SetValueLocked(20);
+  owner->Script().BindVariable(first, "t");
+  ASSERT_TRUE(scripts.Compile(*owner, functions).Ok);
+  scripts.RunExecute(*owner);
+  EXPECT_EQ(ValueOf(first), 11);
+  EXPECT_EQ(ValueOf(owner), 11);
+
+  owner->Script().ClearVariables();
+  owner->Script().BindVariable(second, "u");
+  scripts.RunExecute(*owner);  // t keeps its last value inside the engine
+  EXPECT_EQ(ValueOf(owner), 12);
+  EXPECT_EQ(ValueOf(first), 11);
+  EXPECT_EQ(ValueOf(second), 20);
+
+  owner->Script().ClearVariables();
+  owner->Script().BindVariable(second, "T");
+  scripts.RunExecute(*owner);
+  EXPECT_EQ(ValueOf(second), 21);
+  EXPECT_EQ(ValueOf(owner), 21);
+}
+
 TEST_F(Scripts, WriteBackStopsAtTheFirstValueThatDoesNotFit) {
   TModbusRegister* owner = ScriptTag("a := 5; b := 70000; self := 9;");
   TModbusRegister* a = Tag(kWorkManual, 5);
@@ -124,9 +201,9 @@ TEST_F(Scripts, NoReplyReachesTheDeviceAndSurvivesScriptsThatLeaveIt) {
   TModbusRegister* idle = ScriptTag("self := self;", 1);
   ASSERT_TRUE(scripts.Compile(*quiet, functions).Ok);
   ASSERT_TRUE(scripts.Compile(*idle, functions).Ok);
-  scripts.Run(*quiet, kScriptExecute);
+  scripts.Run(*quiet, ScriptKind::Execute);
   EXPECT_TRUE(device->NoReply);
-  scripts.Run(*idle, kScriptExecute);
+  scripts.Run(*idle, ScriptKind::Execute);
   EXPECT_TRUE(device->NoReply);
 }
 
@@ -141,14 +218,14 @@ TEST_F(Scripts, PieceErrorsNameTheirTextAndLineAndKeepTheStoredTexts) {
     const Lines* execute;
     const Lines* start;
     const Lines* stop;
-    int kind;
+    ScriptKind kind;
     int textLine;
   };
   const Lines bad = {"begin", "  self := ;", "end;"};
   const Case cases[] = {
-      {&goodExecute, &goodStart, &badStop, kScriptStop, 3},
-      {&bad, nullptr, nullptr, kScriptExecute, 2},
-      {nullptr, &bad, nullptr, kScriptStart, 2},
+      {&goodExecute, &goodStart, &badStop, ScriptKind::Stop, 3},
+      {&bad, nullptr, nullptr, ScriptKind::Execute, 2},
+      {nullptr, &bad, nullptr, ScriptKind::Start, 2},
   };
   for (const Case& c : cases) {
     const ScriptCompileResult r = scripts.Compile(*tag, functions, c.execute, c.start, c.stop);
@@ -162,7 +239,7 @@ TEST_F(Scripts, PieceErrorsNameTheirTextAndLineAndKeepTheStoredTexts) {
     EXPECT_EQ(tag->Script().ExecuteText, Body("self := 1;"));
     EXPECT_EQ(tag->Script().StartText, storedStart);
   }
-  scripts.Run(*tag, kScriptExecute);  // inactive after a failure
+  scripts.Run(*tag, ScriptKind::Execute);  // inactive after a failure
   EXPECT_EQ(ValueOf(tag), 0);
   EXPECT_TRUE(scripts.Compile(*tag, functions, &goodExecute).Ok);
   EXPECT_EQ(tag->Script().ExecuteText, goodExecute);
@@ -203,7 +280,8 @@ TEST_F(Scripts, DefaultTextsCompileAndChangeNothing) {
   TModbusRegister* tag = Tag(kWorkScript);
   tag->SetValueLocked(17);
   ASSERT_TRUE(scripts.Compile(*tag, functions).Ok);
-  for (int kind : {kScriptStart, kScriptExecute, kScriptStop}) scripts.Run(*tag, kind);
+  for (ScriptKind kind : {ScriptKind::Start, ScriptKind::Execute, ScriptKind::Stop})
+    scripts.Run(*tag, kind);
   EXPECT_EQ(ValueOf(tag), 17);
   EXPECT_FALSE(device->NoReply);
 }
@@ -213,7 +291,7 @@ TEST_F(Scripts, StartFailureNamesTheTag) {
   tag->Script().StartText = Body("self := 10 div (self - self);");
   ASSERT_TRUE(scripts.Compile(*tag, functions).Ok);
   try {
-    scripts.Run(*tag, kScriptStart);
+    scripts.Run(*tag, ScriptKind::Start);
     ADD_FAILURE() << "no error";
   } catch (const ScriptError& e) {
     EXPECT_NE(std::string(e.what()).find(tag->FullName()), std::string::npos) << e.what();
@@ -309,6 +387,64 @@ TEST(TagScriptsRun, StartAndStopEventsRunAroundTheServers) {
   EXPECT_FALSE(list.Running());
   EXPECT_FALSE(hooks.UpdateThreadRunning());
   EXPECT_FALSE(list.Items(0)->Running());
+  list.SetHooks(nullptr);
+}
+
+// A script in an endless loop (with a budget that would last for hours) holds its device
+// lock inside the update pass; a stop request frees the lock and ends the project at once,
+// while the other device answers throughout.
+TEST(TagScriptsRun, StopDoesNotWaitForAScriptInAnEndlessLoop) {
+  SetClockForTesting(nullptr);
+  Watchdog watchdog(60s);
+  TModbusServerList list;
+  auto made = std::make_unique<TModbusTCPServer>();
+  made->Port = 0;
+  TModbusTCPServer* server = made.get();
+  TDeviceClass* spinning = server->Devices().Add(std::make_unique<TDeviceClass>());
+  spinning->Number = 1;
+  TDeviceClass* quiet = server->Devices().Add(std::make_unique<TDeviceClass>());
+  quiet->Number = 2;
+  auto spin = std::make_unique<TModbusRegister>();
+  spin->SetName("Spin");
+  spin->WorkType = kWorkScript;
+  spin->Period = 1;
+  spin->Script().ExecuteText = Body("while true do ;");
+  TModbusRegister* spinTag = spinning->AddTag(std::move(spin));
+  auto value = std::make_unique<TModbusRegister>();
+  value->SetName("V");
+  value->SetType(18);
+  quiet->AddTag(std::move(value))->SetValueLocked(Variant(1234));
+  list.Add(std::move(made));
+
+  TagScripts scripts;
+  scripts.SetStepBudget(int64_t(1) << 42);
+  ProjectRunner hooks(&scripts);
+  list.SetHooks(&hooks);
+  list.Start(false);
+  const auto listening = std::chrono::steady_clock::now() + 5s;
+  while (server->ListeningPort() == 0 && std::chrono::steady_clock::now() < listening)
+    std::this_thread::sleep_for(1ms);
+  ASSERT_NE(server->ListeningPort(), 0);
+  const uint16_t port = server->ListeningPort();
+  ASSERT_TRUE(WaitForDeviceLock(*spinning, true));
+  EXPECT_EQ(ReadRegister0(port, 2, 2000ms), 1234);
+
+  scripts.RequestStop(true);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(WaitForDeviceLock(*spinning, false));
+  const double freed = MsSince(start);
+  EXPECT_EQ(ReadRegister0(port, 1, 2000ms), 0);
+  scripts.RequestStop(false);
+
+  ASSERT_TRUE(WaitForDeviceLock(*spinning, true));  // spinning again
+  start = std::chrono::steady_clock::now();
+  list.Stop();
+  const double stopped = MsSince(start);
+  std::printf("device lock free %.2f ms after the request; Stop took %.2f ms\n", freed, stopped);
+  EXPECT_LT(freed, 1000.0);
+  EXPECT_LT(stopped, 1000.0);
+  EXPECT_FALSE(list.Running());
+  EXPECT_NE(spinTag->ErrorText().find("Script stopped"), std::string::npos) << spinTag->ErrorText();
   list.SetHooks(nullptr);
 }
 
