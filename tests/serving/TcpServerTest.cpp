@@ -83,6 +83,60 @@ const Bytes kRead10 = Hex("00 01 00 00 00 06 01 03 00 00 00 0A");
 const std::string kRead10Reply =
     "00 01 00 00 00 17 01 03 14 01 00 01 01 01 02 01 03 01 04 01 05 01 06 01 07 01 08 01 09";
 
+// --- cutting the stream into ADUs, without a socket ---
+
+// The ADUs a stream yields when it arrives in the given receives.
+std::vector<std::string> Cut(const std::vector<Bytes>& receives, bool* whole = nullptr) {
+  MbapStream stream;
+  std::vector<std::string> adus;
+  bool allWhole = true;
+  for (const Bytes& receive : receives)
+    allWhole &= stream.Feed(receive, [&](std::span<const uint8_t> adu) {
+      adus.push_back(HexText(Bytes(adu.begin(), adu.end())));
+      return true;
+    });
+  if (whole) *whole = allWhole;
+  return adus;
+}
+
+TEST(MbapStream, YieldsTheSameAdusWhereverTheStreamIsCut) {
+  const Bytes write = Hex("00 07 00 00 00 06 01 06 00 00 12 34");
+  Bytes stream = write;
+  stream.insert(stream.end(), kRead10.begin(), kRead10.end());
+  const std::vector<std::string> expected = {HexText(write), HexText(kRead10)};
+  for (size_t a = 0; a <= stream.size(); ++a) {
+    for (size_t b = a; b <= stream.size(); ++b) {
+      const std::vector<Bytes> receives = {Bytes(stream.begin(), stream.begin() + a),
+                                           Bytes(stream.begin() + a, stream.begin() + b),
+                                           Bytes(stream.begin() + b, stream.end())};
+      ASSERT_EQ(Cut(receives), expected) << "cut at " << a << " and " << b;
+    }
+  }
+}
+
+TEST(MbapStream, DropsAReceiveWhoseTailCanBeNoAdu) {
+  Bytes garbage = Hex("00 01 00 00 03 E8 01 10");  // announces 1000 bytes
+  garbage.resize(40, 0);
+  bool whole = true;
+  EXPECT_EQ(Cut({garbage, kRead10}, &whole), std::vector<std::string>{HexText(kRead10)});
+  EXPECT_FALSE(whole);
+  // 260 bytes is the longest ADU: announced, it is waited for.
+  Bytes longest = Hex("00 01 00 00 00 FE 01 10");
+  EXPECT_TRUE(Cut({longest, kRead10}, &whole).empty());
+  EXPECT_TRUE(whole);
+}
+
+TEST(MbapStream, KeepsTheRestWhenServingStops) {
+  MbapStream stream;
+  Bytes both = kRead10;
+  both.insert(both.end(), kRead10.begin(), kRead10.end());
+  int served = 0;
+  // The second ADU is refused (the connection stopped): it stays in the tail, unserved.
+  stream.Feed(both, [&](std::span<const uint8_t>) { return ++served < 2; });
+  EXPECT_EQ(served, 2);
+  EXPECT_EQ(stream.TailSize(), kRead10.size());
+}
+
 class TcpServer : public ServingTest {
  protected:
   void SetUp() override {
