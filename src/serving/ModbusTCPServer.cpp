@@ -108,6 +108,7 @@ void TModbusTCPServer::Start() {
     m_listener->OnAccept = [this](TTCPAccept&, int socket, const sockaddr_in& peer) {
       ClientConnectEvent(socket, peer);
     };
+    m_listener->Listen();  // ListeningPort is known when Start returns
     m_listener->Activate();
   } else {
     m_rtu = std::make_unique<TModbusRTUClient>(*this);

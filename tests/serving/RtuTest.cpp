@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <mutex>
 #include <thread>
 
 #include "PtyPair.h"
@@ -23,6 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using testing::PtyPair;
+using testing::WaitUntil;
 
 Bytes WithCrc(Bytes bytes) {
   bytes.resize(bytes.size() + 2);
@@ -253,13 +253,21 @@ class RtuLine : public ServingTest {
     pty.Write(request);
     return HexText(pty.Read(replyLength));
   }
-  // A frame the server must not answer: after a pause, the next request's reply must be the
+  // Frames the server must not answer (written before, `frames` of them in all): once it
+  // has taken them, the next request is a frame of its own, and its reply must be the
   // first thing to come back (the server serves frames in order, on one thread).
+  void ExpectSilenceThenProbe(size_t frames, uint16_t probeValue) {
+    ASSERT_TRUE(trace.WaitReceived(frames));
+    EXPECT_EQ(Exchange(kProbe, 7), ProbeReply(probeValue));
+    ASSERT_TRUE(trace.WaitReceived(frames + 1));
+    EXPECT_EQ(trace.Count(kTraceReceived), frames + 1) << "no frame was split or joined";
+  }
   void ExpectSilenceThenProbe(const Bytes& frame, uint16_t probeValue) {
     pty.Write(frame);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5 * server.INTERVAL + 50));
-    EXPECT_EQ(Exchange(kProbe, 7), ProbeReply(probeValue));
+    ExpectSilenceThenProbe(1, probeValue);
   }
+
+  TraceRecorder trace;  // before the pair and the server's start, gone after its stop
 
   PtyPair pty;
 };
@@ -309,7 +317,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(RtuLine, FramesApartByMoreThanTheIntervalAreBothAnswered) {
   StartServer(20);
   pty.Write(Frame("01 06 00 05 00 07"));
-  std::this_thread::sleep_for(150ms);
+  ASSERT_TRUE(trace.WaitReceived(1));  // a frame: the line was quiet for the interval
   pty.Write(kProbe);
   EXPECT_EQ(HexText(pty.Read(15)), HexText(Frame("01 06 00 05 00 07")) + " " + ProbeReply(7));
 }
@@ -320,7 +328,7 @@ TEST_F(RtuLine, APauseShorterThanTheIntervalJoinsTwoRequests) {
   pty.Write(write);
   std::this_thread::sleep_for(5ms);
   pty.Write(write);
-  ExpectSilenceThenProbe({}, 0x0105);
+  ExpectSilenceThenProbe(1, 0x0105);
 }
 
 TEST_F(RtuLine, ARequestTrickledByteByByteIsOneFrame) {
@@ -384,11 +392,10 @@ TEST_F(RtuLine, ALineThatGoesAwayIsReportedOnce) {
   StartServer();
   EXPECT_EQ(Exchange(kProbe, 7), ProbeReply(0x0105));
   pty.End();
-  const auto deadline = Clock::now() + 3s;
-  while (server.Protocol.Count() == 0 && Clock::now() < deadline) {
+  ASSERT_TRUE(WaitUntil([&] {
     server.Poll();
-    std::this_thread::sleep_for(5ms);
-  }
+    return server.Protocol.Count() > 0;
+  }));
   std::this_thread::sleep_for(100ms);  // the loop keeps finding the hang-up meanwhile
   server.Poll();
   ASSERT_EQ(server.Protocol.Count(), 1u);
@@ -406,7 +413,12 @@ TEST_P(RtuStop, ReturnsPromptly) {
       GetParam() == Busy::InReplyDelay ? 60000 : 0;
   StartServer(GetParam() == Busy::MidFrame ? 60000 : 20);
   if (GetParam() != Busy::Idle) pty.Write(kProbe);
-  std::this_thread::sleep_for(200ms);
+  if (GetParam() == Busy::InReplyDelay) {
+    ASSERT_TRUE(trace.WaitReceived(1));
+  }
+  // Mid-frame shows nothing to wait for (no frame is complete): give the bytes time to
+  // reach the driver, which then waits out a 60 s interval.
+  if (GetParam() == Busy::MidFrame) std::this_thread::sleep_for(100ms);
   const auto begin = Clock::now();
   server.Stop();
   EXPECT_LT(Clock::now() - begin, 2s);
@@ -422,29 +434,14 @@ INSTANTIATE_TEST_SUITE_P(States, RtuStop,
                          });
 
 TEST_F(RtuLine, TracesFramesReceivedAndRepliesSent) {
-  std::mutex lock;  // before the tracer: its thread calls the viewer until it is stopped
-  std::vector<std::shared_ptr<const TTraceUnit>> seen;
-  TTracer tracer;
-  SetTracer(&tracer);
-  tracer.SetOnTrace([&](const std::shared_ptr<const TTraceUnit>& unit) {
-    std::lock_guard<std::mutex> guard(lock);
-    seen.push_back(unit);
-  });
-  tracer.SetEnabled(true);
   StartServer();
   Bytes bad = kProbe;
   bad.back() ^= 1;
   ExpectSilenceThenProbe(bad, 0x0105);
-  const auto deadline = Clock::now() + 3s;
-  auto count = [&] {
-    std::lock_guard<std::mutex> guard(lock);
-    return seen.size();
-  };
-  while (count() < 3 && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  ASSERT_TRUE(WaitUntil([&] { return trace.Units().size() >= 3; }));
   server.Stop();
-  SetTracer(nullptr);
-  tracer.StopThread();
-  std::lock_guard<std::mutex> guard(lock);
+  trace.Stop();
+  const auto seen = trace.Units();
   ASSERT_EQ(seen.size(), 3u);
   const std::pair<Bytes, uint8_t> expected[] = {
       {bad, kTraceReceived}, {kProbe, kTraceReceived}, {Hex(ProbeReply(0x0105)), kTraceSent}};

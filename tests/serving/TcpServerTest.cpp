@@ -24,14 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
-  const auto deadline = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using testing::WaitUntil;
 
 // A master's socket.
 class Master {
@@ -142,8 +135,8 @@ class TcpServer : public ServingTest {
   void SetUp() override {
     server.Port = 0;
     server.Start();
-    ASSERT_TRUE(WaitUntil([&] { return server.ListeningPort() != 0; }));
     port = server.ListeningPort();
+    ASSERT_NE(port, 0);
   }
   void TearDown() override { server.Stop(); }
   uint16_t port = 0;
@@ -207,10 +200,11 @@ TEST_F(TcpServer, StopClosesEveryConnection) {
 }
 
 TEST_F(TcpServer, StopEndsAReplyDelayAtOnce) {
+  TraceRecorder trace;
   devices[0]->ReplyTimeout = devices[0]->ReplyTimeoutTo = 60000;
   Master m(port);
   m.Write(kRead10);
-  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(trace.WaitReceived(1));  // taken: in its delay, or about to begin it
   const auto begin = Clock::now();
   server.Stop();
   EXPECT_LT(Clock::now() - begin, 2s);
@@ -244,7 +238,7 @@ TEST(TcpPort, InUseIsReportedAndRetriedUntilItFrees) {
   TModbusTCPServer first;
   first.Port = 0;
   first.Start();
-  ASSERT_TRUE(WaitUntil([&] { return first.ListeningPort() != 0; }));
+  ASSERT_NE(first.ListeningPort(), 0);
   TModbusTCPServer second;
   second.Port = first.ListeningPort();
   second.Start();
@@ -279,7 +273,8 @@ TEST(TcpServerList, StartsAndStopsEveryServerAndFindsDevices) {
   EXPECT_EQ(list.Items(0)->UniqueDeviceName("D1"), "D1_1");
   EXPECT_EQ(list.Items(0)->UniqueDeviceName("D2"), "D2");
   list.Start(false);
-  ASSERT_TRUE(WaitUntil([&] { return list.Items(1)->ListeningPort() != 0; }));
+  EXPECT_NE(list.Items(0)->ListeningPort(), 0);
+  EXPECT_NE(list.Items(1)->ListeningPort(), 0);
   int passes = 0;
   list.Poll([&](TDeviceClass&) { ++passes; });
   EXPECT_EQ(passes, 2);
@@ -306,7 +301,6 @@ TEST(TcpServerLog, WritesTheTransportLines) {
     TModbusTCPServer server;
     server.Port = 0;
     server.Start();
-    ASSERT_TRUE(WaitUntil([&] { return server.ListeningPort() != 0; }));
     Master m(server.ListeningPort());
     ASSERT_TRUE(WaitUntil([&] { return server.ClientCount() == 1; }));
     server.Stop();
