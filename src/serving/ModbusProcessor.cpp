@@ -198,8 +198,9 @@ size_t BuildExceptionReply(uint8_t* frame, uint8_t exceptionCode, bool withCrc) 
 void ServeFrame(RequestConnection& connection, const Framing& framing,
                 std::span<const uint8_t> frame) {
   AddTrace(frame.data(), frame.size(), connection.Source(), kTraceReceived);
-  if (!FramingAccepts(framing, frame)) return;
   const size_t header = framing.header;
+  if (header == 0 || header > kMaxHeader || frame.size() < header + Trailer(framing)) return;
+  if (!FramingAccepts(framing, frame)) return;
   const uint8_t unit = frame[header - 1];
   const std::span<const uint8_t> pdu =
       frame.subspan(header, frame.size() - header - Trailer(framing));

@@ -22,13 +22,14 @@ bool MbapStream::Feed(std::span<const uint8_t> bytes, const Serve& serve) {
     const size_t left = bytes.size() - offset;
     if (left < 6) break;  // not even the length field yet
     const size_t adu = size_t(bytes[offset + 4] << 8 | bytes[offset + 5]) + 6;
-    if (adu > left) {
-      if (adu > kMaxTcpAdu) {  // garbage: no such ADU will ever complete
-        offset = bytes.size();
-        whole = false;
-      }
+    if (adu > kMaxTcpAdu) {
+      // Garbage, complete or not: serving it only when it happened to arrive whole would
+      // make what is served depend on how the network cut the stream.
+      offset = bytes.size();
+      whole = false;
       break;
     }
+    if (adu > left) break;
     if (!serve(bytes.subspan(offset, adu))) break;
     offset += adu;
   }

@@ -32,9 +32,10 @@ inline constexpr size_t kMaxConnections = 256;
 inline constexpr size_t kMaxTcpAdu = 260;
 
 // Cuts a TCP byte stream into Modbus TCP ADUs by their length fields. An ADU split over
-// receives is completed from the kept tail; a tail announcing more than kMaxTcpAdu bytes can
-// never complete, so it is dropped with the rest of its receive and the next receive is
-// framed from its first byte.
+// receives is completed from the kept tail. A header announcing more than kMaxTcpAdu bytes
+// is no ADU: it is dropped with the rest of its receive, whether complete or not, and the
+// next receive is framed from its first byte. So the ADUs served never depend on where the
+// stream was cut, unless it held such garbage.
 class MbapStream {
  public:
   // Returns false to stop: the rest of the receive is kept, unserved, as the tail.
