@@ -79,7 +79,7 @@ case "${1:-}" in
       [project_file_fuzz]="tests/fuzz/seeds/project_file_fuzz examples"
     )
     for f in script_fuzz tcp_stream_fuzz rtu_frame_fuzz project_file_fuzz; do
-      exe=$(find build/fuzz -name "$f" -type f -perm -u+x | head -n 1)
+      exe=$(find build/fuzz -name "$f" -type f -perm -u+x -print -quit)
       mkdir -p "build/fuzz/corpus/$f" build/fuzz/findings
       echo "velkor.sh: fuzzing $f for ${FUZZ_SECONDS:-60} s"
       # A crash, a leak, a sanitizer report or an input slower than 10 s fails the run; the
