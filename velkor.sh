@@ -5,6 +5,7 @@
 #   ./velkor.sh test    install dependencies, build with sanitizers, run every test
 #   ./velkor.sh bench   install dependencies, build optimised, run the benchmarks
 #   ./velkor.sh package install dependencies, build optimised, make the .deb in build/package
+#   ./velkor.sh fuzz    install dependencies, build the fuzzers with clang, run each 60 s
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -40,6 +41,14 @@ build() {  # build DIR [cmake options...]
   cmake --build "$dir" -j "$JOBS"
 }
 
+build_targets() {  # build_targets DIR "TARGET..." [cmake options...]
+  local dir=$1 targets=$2
+  shift 2
+  cmake -S . -B "$dir" -G Ninja "$@"
+  # shellcheck disable=SC2086
+  cmake --build "$dir" -j "$JOBS" --target $targets
+}
+
 case "${1:-}" in
   run)
     deps
@@ -68,8 +77,32 @@ case "${1:-}" in
     build build/package -DCMAKE_BUILD_TYPE=Release -DVELKOR_TESTS=OFF
     (cd build/package && cpack -G DEB)
     ;;
+  fuzz)
+    PACKAGES+=(clang libclang-rt-14-dev)  # libFuzzer and the sanitizers' runtimes
+    deps
+    CC=clang CXX=clang++ build_targets build/fuzz \
+      "script_fuzz tcp_stream_fuzz rtu_frame_fuzz project_file_fuzz" \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_FUZZ=ON -DVELKOR_TESTS=ON
+    # Seeds per fuzzer; what a run finds is kept in build/fuzz/corpus for the next one.
+    declare -A seeds=(
+      [script_fuzz]=tests/script/cases
+      [tcp_stream_fuzz]=tests/fuzz/seeds/tcp_stream_fuzz
+      [rtu_frame_fuzz]=tests/fuzz/seeds/rtu_frame_fuzz
+      [project_file_fuzz]="tests/fuzz/seeds/project_file_fuzz examples"
+    )
+    for f in script_fuzz tcp_stream_fuzz rtu_frame_fuzz project_file_fuzz; do
+      exe=$(find build/fuzz -name "$f" -type f -perm -u+x -print -quit)
+      mkdir -p "build/fuzz/corpus/$f" build/fuzz/findings
+      echo "velkor.sh: fuzzing $f for ${FUZZ_SECONDS:-60} s"
+      # A crash, a leak, a sanitizer report or an input slower than 10 s fails the run; the
+      # input is left in build/fuzz/findings.
+      # shellcheck disable=SC2086
+      "$exe" -max_total_time="${FUZZ_SECONDS:-60}" -timeout=10 -print_final_stats=1 \
+        -artifact_prefix="build/fuzz/findings/$f-" "build/fuzz/corpus/$f" ${seeds[$f]}
+    done
+    ;;
   *)
-    echo "usage: $0 run|test|bench|package" >&2
+    echo "usage: $0 run|test|bench|package|fuzz" >&2
     exit 2
     ;;
 esac

@@ -96,9 +96,7 @@ int RunOurs(int portFd) {
   auto device = std::make_unique<TDeviceClass>();
   device->Number = 1;
   server.Devices().Add(std::move(device));
-  server.Start();
-  for (int waited = 0; waited < kPortWaitMs && server.ListeningPort() == 0; waited += 10)
-    SleepMs(10);
+  server.Start();  // bound when it returns
   if (server.ListeningPort() == 0 || !WritePort(portFd, server.ListeningPort())) {
     server.Stop();
     return 2;

@@ -199,16 +199,10 @@ int Headless(const Options& options) {
                options.headless.c_str(), project.Servers.Count(), project.DeviceCount(),
                project.TagCount(), LogDirectory().c_str());
   // Say where each TCP server listens (a port of 0 in the file lets the system choose).
-  for (const auto& server : project.Servers) {
-    if (!server->Mode) continue;
-    for (int i = 0; i < 100 && server->ListeningPort() == 0; ++i) {
-      const timespec pause{0, 10 * 1000 * 1000};
-      nanosleep(&pause, nullptr);
-    }
-    if (server->ListeningPort() != 0)
+  for (const auto& server : project.Servers)
+    if (server->Mode && server->ListeningPort() != 0)
       std::fprintf(stderr, "velkor: %s: listening on port %u\n", server->DisplayName().c_str(),
                    unsigned(server->ListeningPort()));
-  }
   std::fflush(stderr);
 
   int signal = 0;

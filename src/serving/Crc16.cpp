@@ -38,10 +38,4 @@ size_t AppendCrc16(uint8_t* frame, size_t length) {
   return length + 2;
 }
 
-size_t BuildExceptionReply(uint8_t* frame, uint8_t exceptionCode, bool withCrc) {
-  frame[1] = uint8_t(frame[1] | 0x80);
-  frame[2] = exceptionCode;
-  return withCrc ? AppendCrc16(frame, 3) : 3;
-}
-
 }  // namespace velkor

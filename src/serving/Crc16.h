@@ -15,8 +15,5 @@ uint16_t Crc16(const uint8_t* bytes, size_t length);
 bool CheckCrc16(const uint8_t* frame, size_t length);
 // Writes the CRC of the first `length` bytes after them, low byte first; returns length + 2.
 size_t AppendCrc16(uint8_t* frame, size_t length);
-// Turns a request into its exception reply in place (from the address or unit identifier
-// on): function code | 0x80, then the code. Returns 3, or 5 with the CRC appended.
-size_t BuildExceptionReply(uint8_t* frame, uint8_t exceptionCode, bool withCrc);
 
 }  // namespace velkor

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "runtime/Random.h"
+#include "serving/Crc16.h"
 
 namespace velkor {
 namespace {
@@ -41,10 +42,11 @@ enum class Check { Pass, Fail, TooShort };
 
 // The checks of a request whose function is served; TooShort when the PDU lacks the
 // fields the checks (or, for 15 and 16, the data they announce) need.
-Check CheckPdu(const uint8_t* pdu, size_t length) {
+Check CheckPdu(std::span<const uint8_t> pdu) {
+  const size_t length = pdu.size();
   const uint8_t function = pdu[0];
   if (length < 1 + HeaderBytes(function)) return Check::TooShort;
-  const uint8_t* d = pdu + 1;
+  const uint8_t* d = pdu.data() + 1;
   const uint16_t quantity = Be16(d + 2);
   switch (function) {
     case 1:
@@ -69,29 +71,55 @@ Check CheckPdu(const uint8_t* pdu, size_t length) {
   }
 }
 
-}  // namespace
-
-bool PduChecksPass(const uint8_t* pdu, size_t length) {
-  return length >= 1 && IsServed(pdu[0]) && CheckPdu(pdu, length) == Check::Pass;
+// The framing's own check of a received frame, before anything in it is read.
+bool FramingAccepts(const Framing& framing, std::span<const uint8_t> frame) {
+  switch (framing.finish) {
+    case Framing::Finish::LengthField:
+      // Header and function code at least; the length field must match what arrived.
+      return frame.size() > framing.header && Be16(frame.data() + 4) == frame.size() - 6;
+    case Framing::Finish::Crc:
+      return frame.size() <= kMaxRtuFrame && CheckCrc16(frame.data(), frame.size());
+  }
+  return false;
 }
 
-PduReply ServePdu(TDeviceClass& device, const uint8_t* pdu, size_t length, uint8_t* reply,
+size_t Trailer(const Framing& framing) { return framing.finish == Framing::Finish::Crc ? 2 : 0; }
+
+// Completes a reply whose header and PDU are in place; returns its whole length.
+size_t FinishReply(const Framing& framing, uint8_t* reply, size_t pduLength) {
+  switch (framing.finish) {
+    case Framing::Finish::LengthField:
+      PutBe16(reply + 4, uint16_t(pduLength + 1));  // the unit and the PDU
+      return framing.header + pduLength;
+    case Framing::Finish::Crc:
+      return AppendCrc16(reply, framing.header + pduLength);
+  }
+  return 0;
+}
+
+// The longest header of a framing (MBAP).
+constexpr size_t kMaxHeader = 7;
+
+}  // namespace
+
+bool PduChecksPass(std::span<const uint8_t> pdu) {
+  return !pdu.empty() && IsServed(pdu[0]) && CheckPdu(pdu) == Check::Pass;
+}
+
+PduReply ServePdu(TDeviceClass& device, std::span<const uint8_t> pdu, std::span<uint8_t> reply,
                   size_t& replyLength) {
   replyLength = 0;
-  if (length < 1 || !IsServed(pdu[0])) return PduReply::None;
+  if (pdu.empty() || !IsServed(pdu[0])) return PduReply::None;
   const uint8_t function = pdu[0];
-  switch (CheckPdu(pdu, length)) {
+  switch (CheckPdu(pdu)) {
     case Check::TooShort:
       return PduReply::None;
     case Check::Fail:
-      reply[0] = uint8_t(function | 0x80);
-      reply[1] = kIllegalDataValue;
-      replyLength = 2;
       return PduReply::Exception;
     case Check::Pass:
       break;
   }
-  const uint8_t* d = pdu + 1;
+  const uint8_t* d = pdu.data() + 1;
   const uint16_t start = Be16(d);
   const uint16_t quantity = Be16(d + 2);
   TModbusSpace& space = device.Space();
@@ -108,10 +136,10 @@ PduReply ServePdu(TDeviceClass& device, const uint8_t* pdu, size_t length, uint8
       const size_t byteCount = bits ? (quantity + 7u) / 8u : 2u * quantity;
       reply[0] = function;
       reply[1] = uint8_t(byteCount);
-      std::memset(reply + 2, 0, byteCount);
+      std::memset(reply.data() + 2, 0, byteCount);
       {
         LockGuard lock(device.DeviceLock());
-        space.ReadBlock(start, quantity, spaceCode, reply + 2);
+        space.ReadBlock(start, quantity, spaceCode, reply.data() + 2);
       }
       replyLength = 2 + byteCount;
       return PduReply::Read;
@@ -161,24 +189,32 @@ uint32_t DrawReplyDelay(uint32_t replyTimeout, uint32_t replyTimeoutTo) {
   return lo + RandomBelow(hi - lo);
 }
 
-void ProcessRequest(RequestConnection& connection, const uint8_t* adu, size_t length) {
-  const TraceSource source = connection.Source();
-  AddTrace(adu, length, source, kTraceReceived);
-  // MBAP header, unit and function code; the length field must match what arrived.
-  if (length < 8 || Be16(adu + 4) != length - 6) return;
-  const uint8_t unit = adu[6];
-  const uint8_t* pdu = adu + 7;
-  const size_t pduLength = length - 7;
-  uint8_t reply[7 + kMaxReplyPdu];
-  size_t replyPdu = 0;
+size_t BuildExceptionReply(uint8_t* frame, uint8_t exceptionCode, bool withCrc) {
+  frame[1] = uint8_t(frame[1] | 0x80);
+  frame[2] = exceptionCode;
+  return withCrc ? AppendCrc16(frame, 3) : 3;
+}
+
+void ServeFrame(RequestConnection& connection, const Framing& framing,
+                std::span<const uint8_t> frame) {
+  AddTrace(frame.data(), frame.size(), connection.Source(), kTraceReceived);
+  const size_t header = framing.header;
+  if (header == 0 || header > kMaxHeader || frame.size() < header + Trailer(framing)) return;
+  if (!FramingAccepts(framing, frame)) return;
+  const uint8_t unit = frame[header - 1];
+  const std::span<const uint8_t> pdu =
+      frame.subspan(header, frame.size() - header - Trailer(framing));
+  uint8_t reply[kMaxHeader + kMaxReplyPdu + 2];
+  const std::span<uint8_t> replyPdu(reply + header, kMaxReplyPdu);
+  size_t replyLength = 0;
 
   if (unit == 0) {
     // Broadcast: every device in list order, no delay, no reply; the checks do not depend
     // on the device, so a failing one stops before any device is changed.
-    if (!PduChecksPass(pdu, pduLength)) return;
+    if (!PduChecksPass(pdu)) return;
     for (const auto& device : connection.Devices()) {
       if (connection.Terminated()) return;
-      ServePdu(*device, pdu, pduLength, reply + 7, replyPdu);
+      ServePdu(*device, pdu, replyPdu, replyLength);
     }
     return;
   }
@@ -190,30 +226,28 @@ void ProcessRequest(RequestConnection& connection, const uint8_t* adu, size_t le
     connection.Delay(delay);
   if (connection.Terminated()) return;
 
-  switch (ServePdu(*device, pdu, pduLength, reply + 7, replyPdu)) {
+  switch (ServePdu(*device, pdu, replyPdu, replyLength)) {
     case PduReply::None:
       return;
     case PduReply::Echo:
-      connection.Send(adu, length);
+      connection.Send(frame.data(), frame.size());
       return;
-    case PduReply::Write:
-      std::memcpy(reply, adu, 12);
-      PutBe16(reply + 4, 6);
-      connection.Send(reply, 12);
+    case PduReply::Write:  // header, function code, start and quantity of the request
+      std::memcpy(reply, frame.data(), header + 5);
+      connection.Send(reply, FinishReply(framing, reply, 5));
       return;
-    case PduReply::Read:
-      std::memcpy(reply, adu, 2);
-      PutBe16(reply + 2, 0);
-      PutBe16(reply + 4, uint16_t(replyPdu + 1));
-      reply[6] = unit;
-      connection.Send(reply, 7 + replyPdu);
+    case PduReply::Read:  // built fresh: MBAP keeps the transaction id, protocol id 0
+      std::memset(reply, 0, header);
+      std::memcpy(reply, frame.data(), framing.kept);
+      reply[header - 1] = unit;
+      connection.Send(reply, FinishReply(framing, reply, replyLength));
       return;
-    case PduReply::Exception:
-      std::memcpy(reply, adu, 4);
-      PutBe16(reply + 4, 3);
-      reply[6] = unit;
-      connection.Send(reply, 9);
+    case PduReply::Exception: {  // over the request: its header as received
+      std::memcpy(reply, frame.data(), header + 1);
+      const size_t fromUnit = BuildExceptionReply(reply + header - 1, kIllegalDataValue, false);
+      connection.Send(reply, FinishReply(framing, reply, fromUnit - 1));
       return;
+    }
   }
 }
 

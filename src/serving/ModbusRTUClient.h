@@ -1,13 +1,7 @@
 #pragma once
-// Modbus RTU on a serial line. ProcessRtuFrame is the RTU counterpart of ProcessRequest: it
-// checks the CRC, chooses the devices by the address byte and serves the PDU with the very
-// ServePdu of the TCP path, so the function-code logic exists once; only the framing and
-// the reply layouts differ. TModbusRTUClient is the serial handler a server runs: the port
-// driver, whose frames go to ProcessRtuFrame and whose Write carries the replies.
-//
-// A frame holds at most kMaxRtuFrame bytes (address, a PDU of up to 253, CRC), so every
-// request a master may send fits, up to function 16 with 123 registers and function 15 with
-// 1968 coils (255 bytes each). A longer run of bytes is no Modbus frame and is dropped.
+// Modbus RTU on a serial line: the serial handler a server runs. It is the port driver,
+// whose frames go to ProcessRtuFrame (the request path of TCP with the RTU framing: address
+// and CRC) and whose Write carries the replies.
 
 #include <cstddef>
 #include <cstdint>
@@ -18,13 +12,6 @@
 namespace velkor {
 
 class TModbusTCPServer;
-
-inline constexpr size_t kMaxRtuFrame = 256;
-
-// Serves one received frame on behalf of a connection: traces it, drops it silently when it
-// is too long, fails its CRC, is meant for another slave or a silent device; address 0 is
-// served by every device without a reply.
-void ProcessRtuFrame(RequestConnection& connection, const uint8_t* frame, size_t length);
 
 class TModbusRTUClient : public TComPortDriver, public RequestConnection {
  public:

@@ -9,6 +9,36 @@
 
 namespace velkor {
 
+// --- stream ---
+
+bool MbapStream::Feed(std::span<const uint8_t> bytes, const Serve& serve) {
+  if (!m_tail.empty()) {
+    m_tail.insert(m_tail.end(), bytes.begin(), bytes.end());
+    bytes = m_tail;
+  }
+  bool whole = true;
+  size_t offset = 0;
+  while (offset < bytes.size()) {
+    const size_t left = bytes.size() - offset;
+    if (left < 6) break;  // not even the length field yet
+    const size_t adu = size_t(bytes[offset + 4] << 8 | bytes[offset + 5]) + 6;
+    if (adu > kMaxTcpAdu) {
+      // Garbage, complete or not: serving it only when it happened to arrive whole would
+      // make what is served depend on how the network cut the stream.
+      offset = bytes.size();
+      whole = false;
+      break;
+    }
+    if (adu > left) break;
+    if (!serve(bytes.subspan(offset, adu))) break;
+    offset += adu;
+  }
+  // Keep the unfinished rest (it may point into m_tail itself, hence the copy).
+  std::vector<uint8_t> rest(bytes.begin() + ptrdiff_t(offset), bytes.end());
+  m_tail.swap(rest);
+  return whole;
+}
+
 // --- connection ---
 
 TModbusTCPClient::TModbusTCPClient(TModbusTCPServer& server, int socket, const sockaddr_in& peer)
@@ -50,26 +80,11 @@ void TModbusTCPClient::Delay(uint32_t ms) {
 }
 
 void TModbusTCPClient::DataReceived(const uint8_t* bytes, size_t count) {
-  if (!m_tail.empty()) {
-    m_tail.insert(m_tail.end(), bytes, bytes + count);
-    bytes = m_tail.data();
-    count = m_tail.size();
-  }
-  size_t offset = 0;
-  while (offset < count && !Terminated()) {
-    const size_t left = count - offset;
-    if (left < 6) break;  // not even the length field yet
-    const size_t adu = size_t(bytes[offset + 4] << 8 | bytes[offset + 5]) + 6;
-    if (adu > left) {
-      if (adu > kMaxTcpAdu) offset = count;  // garbage: no such ADU will ever complete
-      break;
-    }
-    ProcessRequest(*this, bytes + offset, adu);
-    offset += adu;
-  }
-  // Keep the unfinished rest (it may point into m_tail itself, hence the copy).
-  std::vector<uint8_t> rest(bytes + offset, bytes + count);
-  m_tail.swap(rest);
+  m_stream.Feed({bytes, count}, [this](std::span<const uint8_t> adu) {
+    if (Terminated()) return false;
+    ProcessRequest(*this, adu);
+    return true;
+  });
   Flush();
 }
 
@@ -94,6 +109,7 @@ void TModbusTCPServer::Start() {
     m_listener->OnAccept = [this](TTCPAccept&, int socket, const sockaddr_in& peer) {
       ClientConnectEvent(socket, peer);
     };
+    m_listener->Listen();  // ListeningPort is known when Start returns
     m_listener->Activate();
   } else {
     m_rtu = std::make_unique<TModbusRTUClient>(*this);

@@ -11,7 +11,9 @@
 #include <netinet/in.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,9 +31,27 @@ inline constexpr size_t kMaxConnections = 256;
 // The largest Modbus TCP ADU: an unfinished receive tail announcing more is garbage.
 inline constexpr size_t kMaxTcpAdu = 260;
 
-// One Modbus TCP connection. TCP is a byte stream: an ADU split over two receives is
-// completed from the kept tail; the replies to the ADUs of one receive go out together,
-// except where a reply delay makes the earlier ones leave first.
+// Cuts a TCP byte stream into Modbus TCP ADUs by their length fields. An ADU split over
+// receives is completed from the kept tail. A header announcing more than kMaxTcpAdu bytes
+// is no ADU: it is dropped with the rest of its receive, whether complete or not, and the
+// next receive is framed from its first byte. So the ADUs served never depend on where the
+// stream was cut, unless it held such garbage.
+class MbapStream {
+ public:
+  // Returns false to stop: the rest of the receive is kept, unserved, as the tail.
+  using Serve = std::function<bool(std::span<const uint8_t> adu)>;
+
+  // Hands every complete ADU of the stream so far to `serve`, in order. Returns false when
+  // it dropped bytes as garbage.
+  bool Feed(std::span<const uint8_t> bytes, const Serve& serve);
+  size_t TailSize() const { return m_tail.size(); }
+
+ private:
+  std::vector<uint8_t> m_tail;  // an unfinished ADU from earlier receives
+};
+
+// One Modbus TCP connection. TCP is a byte stream, cut by an MbapStream; the replies to the ADUs of
+// one receive go out together, except where a reply delay makes the earlier ones leave first.
 class TModbusTCPClient : public TTCPServerClient, public RequestConnection {
  public:
   TModbusTCPClient(TModbusTCPServer& server, int socket, const sockaddr_in& peer);
@@ -53,7 +73,7 @@ class TModbusTCPClient : public TTCPServerClient, public RequestConnection {
   bool Flush();
 
   TModbusTCPServer& m_server;
-  std::vector<uint8_t> m_tail;    // an unfinished ADU from earlier receives
+  MbapStream m_stream;
   std::vector<uint8_t> m_out;     // replies not yet sent
   std::vector<size_t> m_replies;  // where each reply in m_out ends, for the trace
 };
@@ -84,7 +104,8 @@ class TModbusTCPServer : public ServerNode {
   int ClientCount() const;
   // Connection objects held, open or dead (dead ones wait for the next connect or stop).
   size_t ConnectionObjects() const;
-  // The port the listener actually bound, 0 while not listening (for Port 0 in tests).
+  // The port the listener bound, 0 while not listening; valid when Start returns (so Port 0,
+  // a port the system chooses, can be read back at once).
   uint16_t ListeningPort() const;
 
   std::string DisplayName() const;

@@ -45,13 +45,18 @@ TTCPAccept::~TTCPAccept() {
 void TTCPAccept::InitSocket() {
   LockGuard lock(ThreadLock());
   if (Paused()) return;
+  Listen();
+}
+
+bool TTCPAccept::Listen() {
+  LockGuard lock(ThreadLock());
   LogMessage("TTCPAccept.InitSocket IN");
-  if (m_socket.load() >= 0) return;
+  if (m_socket.load() >= 0) return true;
   const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) {
     LastError = errno;
     LogMessage("TTCPAccept.InitSocket - Failed to create socket!");
-    return;
+    return false;
   }
   const int one = 1;
   ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -60,24 +65,25 @@ void TTCPAccept::InitSocket() {
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   address.sin_port = htons(Port);
   if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    LastError = errno;  // before the log call can change it
     LogMessage("TTCPAccept.InitSocket - Failed to bind socket!");
-    LastError = errno;
     ::close(s);
-    return;
+    return false;
   }
   // A backlog of a handful drops the SYNs of masters that connect in a burst, each one
   // then waiting a second for its retransmit; the system's maximum costs nothing.
   if (::listen(s, SOMAXCONN) != 0) {
+    LastError = errno;  // before the log call can change it
     LogMessage("TTCPAccept.InitSocket - Failed to listen socket!");
-    LastError = errno;
     ::close(s);
-    return;
+    return false;
   }
   socklen_t size = sizeof address;
   if (::getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) == 0)
     m_boundPort = ntohs(address.sin_port);
   m_socket = s;
   LogMessage("TTCPAccept.InitSocket - OUT");
+  return true;
 }
 
 void TTCPAccept::CloseListener() {

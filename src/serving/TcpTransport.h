@@ -38,6 +38,9 @@ class TTCPAccept : public TAuxilThread {
   std::atomic<int> LastError{0};
   AcceptHandler OnAccept;  // set before Activate
 
+  // Binds and listens now, on the caller's thread, so the port is known (and a failure
+  // reported) before the thread starts; the thread retries while it fails. True on success.
+  bool Listen();
   // The port actually bound (differs from Port when Port is 0), or 0 while not listening.
   uint16_t BoundPort() const { return m_boundPort.load(); }
   void StopThread() override;
@@ -46,7 +49,7 @@ class TTCPAccept : public TAuxilThread {
   void Execute() override;
 
  private:
-  void InitSocket();
+  void InitSocket();     // Listen, on the thread and only while it runs
   void CloseListener();  // on the listener's own thread, or after it was joined
 
   std::atomic<int> m_socket{-1};

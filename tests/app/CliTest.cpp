@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "../TestUtil.h"
 
 namespace {
 
@@ -29,15 +30,11 @@ struct Result {
   std::string out;  // standard output and error together
 };
 
+// A run that hangs is killed after 30 s and fails with what it printed.
 Result Velkor(const std::string& args) {
-  Result r{-1, ""};
-  FILE* pipe = popen((kVelkor + " " + args + " 2>&1").c_str(), "r");
-  if (!pipe) return r;
-  std::array<char, 512> buf;
-  while (fgets(buf.data(), int(buf.size()), pipe)) r.out += buf.data();
-  const int status = pclose(pipe);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+  const velkor::testing::CommandResult run = velkor::testing::RunCommand(kVelkor + " " + args);
+  EXPECT_FALSE(run.timedOut) << "velkor " << args << " did not end:\n" << run.out;
+  return Result{run.status, run.out};
 }
 
 std::string Slurp(const fs::path& path) {
@@ -181,15 +178,13 @@ TEST_F(Cli, HeadlessServesTheExampleAndStopsOnSigterm) {
   }
   ASSERT_FALSE(port.empty()) << err;
 
-  if (system("command -v mbpoll > /dev/null") == 0) {
+  const bool haveMbpoll = !velkor::testing::FindProgram("mbpoll").empty();
+  if (haveMbpoll) {
     auto mbpoll = [&](const std::string& args) {
-      const std::string command = "mbpoll -m tcp -p " + port + " -0 -1 " + args + " 127.0.0.1 2>&1";
-      FILE* p = popen(command.c_str(), "r");
-      std::string out;
-      std::array<char, 256> buf;
-      while (fgets(buf.data(), int(buf.size()), p)) out += buf.data();
-      pclose(p);
-      return out;
+      const velkor::testing::CommandResult run =
+          velkor::testing::RunCommand("mbpoll -m tcp -p " + port + " -0 -1 " + args + " 127.0.0.1");
+      EXPECT_FALSE(run.timedOut) << run.out;
+      return run.out;
     };
     const std::string word = mbpoll("-a 1 -t 3 -r 0 -c 1");
     EXPECT_NE(word.find("[0]: \t4242"), std::string::npos) << word;  // InputWord
@@ -219,6 +214,7 @@ TEST_F(Cli, HeadlessServesTheExampleAndStopsOnSigterm) {
   close(errPipe[0]);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << err;
   EXPECT_NE(err.find("stopping"), std::string::npos) << err;
+  if (!haveMbpoll) GTEST_SKIP() << "mbpoll is not installed: the served values were not read";
 }
 
 }  // namespace

@@ -1,30 +1,23 @@
 #pragma once
-// Running the real masters: a command's standard output and error, whether a tool is
-// installed, and the two devices they talk to.
+// Running the real masters: a command's standard output and error (under a deadline),
+// whether a tool is installed, and the two devices they talk to.
 
-#include <array>
-#include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "../TestUtil.h"
 #include "model/DeviceClass.h"
 #include "model/ModbusSpace.h"
 
 namespace velkor {
 
+// A master that hangs is killed after 30 s; its output then says so, failing the test.
 inline std::string Shell(const std::string& command) {
-  std::string out;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen((command + " 2>&1").c_str(), "r"), pclose);
-  if (!pipe) return "popen failed";
-  std::array<char, 512> buf;
-  while (fgets(buf.data(), int(buf.size()), pipe.get())) out += buf.data();
-  return out;
+  const testing::CommandResult result = testing::RunCommand(command);
+  return result.timedOut ? result.out + "\n(killed after its deadline)" : result.out;
 }
 
-inline bool Have(const std::string& tool) {
-  return Shell("command -v " + tool).find('/') != std::string::npos;
-}
+inline bool Have(const std::string& tool) { return !testing::FindProgram(tool).empty(); }
 
 // Unit 1 answers, with input register 0 = BEEF and discrete input 2 on; unit 2 is
 // configured but never replies.

@@ -16,20 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "../TestUtil.h"
+
 namespace velkor::testing {
-
-inline constexpr auto kDeadline = std::chrono::seconds(10);
-
-// True when pred became true before the deadline.
-inline bool WaitUntil(const std::function<bool()>& pred,
-                      std::chrono::milliseconds deadline = kDeadline) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
 
 inline std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);

@@ -71,14 +71,5 @@ TEST(Crc16, CheckRejectsEveryDamagedFrame) {
   EXPECT_TRUE(CheckCrc16(addressOnly.data(), addressOnly.size()));
 }
 
-TEST(Crc16, ExceptionReplyIsBuiltOverTheRequest) {
-  Bytes frame = Hex("01 03 00 00 00 00 45 CA");
-  EXPECT_EQ(BuildExceptionReply(frame.data(), 0x03, true), 5u);
-  EXPECT_EQ(HexText(Bytes(frame.begin(), frame.begin() + 5)), "01 83 03 01 31");
-  Bytes unit = Hex("01 10 00 00");
-  EXPECT_EQ(BuildExceptionReply(unit.data(), 0x03, false), 3u);
-  EXPECT_EQ(HexText(unit), "01 90 03 00");
-}
-
 }  // namespace
 }  // namespace velkor

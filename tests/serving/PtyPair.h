@@ -25,20 +25,9 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "../TestUtil.h"
 
 namespace velkor::testing {
-
-// The path of a program found on PATH, or "".
-inline std::string FindProgram(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::stringstream dirs(path ? path : "");
-  for (std::string dir; std::getline(dirs, dir, ':');) {
-    const std::string candidate = dir + "/" + name;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return "";
-}
 
 class PtyPair {
  public:

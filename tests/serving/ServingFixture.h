@@ -1,14 +1,19 @@
 #pragma once
-// Helpers shared by the serving tests: hex texts for frames, and a server with three
-// devices (unit 1 answering, unit 2 silent, unit 3 answering) with known table contents.
+// Helpers shared by the serving tests: hex texts for frames, a recorder of the trace (how a
+// test sees that a server took a frame), and a server with three devices (unit 1
+// answering, unit 2 silent, unit 3 answering) with known table contents.
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "../TestUtil.h"
 #include "model/DeviceClass.h"
+#include "runtime/Tracer.h"
 #include "serving/ModbusProcessor.h"
 #include "serving/ModbusTCPServer.h"
 
@@ -61,6 +66,47 @@ class RecordingConnection : public RequestConnection {
  private:
   const TDevicesList& m_devices;
   TraceSource::Kind m_kind;
+};
+
+// Installs a tracer for its lifetime and keeps every record it delivers.
+class TraceRecorder {
+ public:
+  TraceRecorder() {
+    SetTracer(&m_tracer);
+    m_tracer.SetOnTrace([this](const std::shared_ptr<const TTraceUnit>& unit) {
+      std::lock_guard<std::mutex> guard(m_lock);
+      m_units.push_back(unit);
+    });
+    m_tracer.SetEnabled(true);
+  }
+  ~TraceRecorder() { Stop(); }
+  // Ends delivery (joins the tracer's thread); what was delivered stays readable.
+  void Stop() {
+    if (m_stopped) return;
+    m_stopped = true;
+    SetTracer(nullptr);
+    m_tracer.StopThread();
+  }
+  std::vector<std::shared_ptr<const TTraceUnit>> Units() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_units;
+  }
+  size_t Count(uint8_t direction) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    size_t n = 0;
+    for (const auto& unit : m_units) n += unit->Direction == direction;
+    return n;
+  }
+  // Waits until the server has taken n frames (requests, before any check).
+  bool WaitReceived(size_t n) {
+    return testing::WaitUntil([&] { return Count(kTraceReceived) >= n; });
+  }
+
+ private:
+  mutable std::mutex m_lock;  // declared before the tracer, whose thread uses it
+  std::vector<std::shared_ptr<const TTraceUnit>> m_units;
+  bool m_stopped = false;
+  TTracer m_tracer;
 };
 
 class ServingTest : public ::testing::Test {
