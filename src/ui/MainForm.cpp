@@ -457,12 +457,12 @@ void TMainForm::CreatePages() {
   regsSplit->setSizes({500, 200});
   m_pages->addWidget(regsSplit);
   for (QTableView* view : {m_regsView, m_settingsTagView}) {
-    view->setColumnWidth(TagTableModel::ColName, 150);
-    view->setColumnWidth(TagTableModel::ColAddress, 60);
-    view->setColumnWidth(TagTableModel::ColType, 70);
-    view->setColumnWidth(TagTableModel::ColValue, 130);
-    view->setColumnWidth(TagTableModel::ColBehaviour, 90);
-    view->setColumnWidth(TagTableModel::ColPercent, 80);
+    view->setColumnWidth(TagTableModel::ColName, 120);
+    view->setColumnWidth(TagTableModel::ColAddress, 55);
+    view->setColumnWidth(TagTableModel::ColType, 75);
+    view->setColumnWidth(TagTableModel::ColValue, 165);
+    view->setColumnWidth(TagTableModel::ColBehaviour, 200);
+    view->setColumnWidth(TagTableModel::ColPercent, 85);
   }
 
   split->addWidget(m_tree);
