@@ -191,6 +191,12 @@ TMainForm::TMainForm(QWidget* parent)
     ShowRunState();
   });
 
+  // Start-up: the first tick shows the path, the second starts and hides as configured.
+  m_activateTimer = new QTimer(this);
+  m_activateTimer->setInterval(10);
+  connect(m_activateTimer, &QTimer::timeout, this, &TMainForm::ActivateTimerTick);
+  m_activateTimer->start();
+
   resize(926, 832);
   setMinimumWidth(891);
   ResetProject();
@@ -855,6 +861,31 @@ bool TMainForm::SaveProject(const QString& givenPath) {
   return true;
 }
 
+void TMainForm::ActivateTimerTick() {
+  if (++m_activateTicks == 1) {
+    m_pathPanel->setText(m_projectPath);
+    return;
+  }
+  m_activateTimer->stop();
+  if (m_settings.AutoStart) StartEmulation(true);
+  if (m_settings.HideApp) HideToTray();
+}
+
+// Hidden to the tray; where there is no tray, minimised (said once in the log), so the
+// window can always be brought back.
+void TMainForm::HideToTray() {
+  if (m_trayAvailable) {
+    m_hiddenToTray = true;
+    hide();
+    return;
+  }
+  if (!m_trayFallbackLogged) {
+    LogMessage("Область уведомлений недоступна: окно свёрнуто, эмуляция продолжается");
+    m_trayFallbackLogged = true;
+  }
+  showMinimized();
+}
+
 void TMainForm::TrayDoubleClick() {
   m_hiddenToTray = false;
   showNormal();
@@ -871,16 +902,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   if (m_running) {
     // The emulation goes on without the window.
     event->ignore();
-    if (m_trayAvailable) {
-      m_hiddenToTray = true;
-      hide();
-    } else {
-      if (!m_trayFallbackLogged) {
-        LogMessage("Область уведомлений недоступна: окно свёрнуто, эмуляция продолжается");
-        m_trayFallbackLogged = true;
-      }
-      showMinimized();
-    }
+    HideToTray();
     return;
   }
   StopEmulation();

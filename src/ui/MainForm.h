@@ -128,6 +128,8 @@ class TMainForm : public QMainWindow {
   void ContinueStart(bool automatic);
   void ZeroAnswered(int answer, bool showAgain);
   void StopCommand();
+  void ActivateTimerTick();
+  void HideToTray();
   void ShowServers();
   void ShowServerDevices(TModbusTCPServer* server);
   void ShowDeviceActivity(TModbusTCPServer* server);
@@ -187,6 +189,8 @@ class TMainForm : public QMainWindow {
   QLabel* m_pathPanel = nullptr;
   QSystemTrayIcon* m_tray = nullptr;
   QTimer* m_timer1 = nullptr;
+  QTimer* m_activateTimer = nullptr;
+  int m_activateTicks = 0;
   TAscZeroForm* m_zeroForm = nullptr;
 };
 

@@ -304,6 +304,21 @@ class MainFormTest : public QObject {
     QCOMPARE(saves, 0);
   }
 
+  // The start-up timer starts (never asking) and hides as the settings say.
+  void AutoStartAndHideAtStartUp() {
+    TMainForm own;
+    own.ProgramSettings().AutoStart = true;
+    own.ProgramSettings().HideApp = true;
+    own.ProgramSettings().AskZeroRegs = true;
+    own.SetTrayAvailable(true);
+    own.show();
+    QTRY_VERIFY_WITH_TIMEOUT(own.Running(), 5000);
+    QVERIFY(!own.ZeroQuestion());
+    QTRY_VERIFY_WITH_TIMEOUT(own.HiddenToTray(), 5000);
+    QVERIFY(!own.isVisible());
+    own.StopEmulation();
+  }
+
   // Only changed rows are rewritten; a minimised or hidden window reads nothing.
   void RefreshRewritesChangedRowsOnly() {
     OpenTree();
