@@ -899,6 +899,8 @@ void TMainForm::SetTrayAvailable(bool available) {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+  // Closing while the clearing question is open answers it with "Отмена".
+  if (m_zeroForm) m_zeroForm->reject();
   if (m_running) {
     // The emulation goes on without the window.
     event->ignore();
