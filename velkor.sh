@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # One entry point for people and CI, so the README's commands and CI never drift apart.
-#   ./velkor.sh run     install dependencies, build, serve examples/demo.xml (Ctrl+C stops)
+#   ./velkor.sh run     install dependencies, build, open examples/demo.xml in the window
+#                       (headless when there is no display; Ctrl+C stops)
 #   ./velkor.sh test    install dependencies, build with sanitizers, run every test
 #   ./velkor.sh bench   install dependencies, build optimised, run the benchmarks
+#   ./velkor.sh package install dependencies, build optimised, make the .deb in build/package
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -42,6 +44,10 @@ case "${1:-}" in
   run)
     deps
     build build/release -DCMAKE_BUILD_TYPE=Release -DVELKOR_TESTS=OFF
+    if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+      exec ./build/release/src/app/velkor examples/demo.xml
+    fi
+    echo "velkor.sh: no display (DISPLAY and WAYLAND_DISPLAY unset); serving headless"
     exec ./build/release/src/app/velkor --headless examples/demo.xml
     ;;
   test)
@@ -56,8 +62,14 @@ case "${1:-}" in
     build build/bench -DCMAKE_BUILD_TYPE=Release -DVELKOR_TESTS=OFF -DVELKOR_BENCH=ON
     for b in build/bench/bench/velkor_bench_*; do "$b"; done
     ;;
+  package)
+    PACKAGES+=(dpkg-dev)  # dpkg-shlibdeps computes the package's Depends
+    deps
+    build build/package -DCMAKE_BUILD_TYPE=Release -DVELKOR_TESTS=OFF
+    (cd build/package && cpack -G DEB)
+    ;;
   *)
-    echo "usage: $0 run|test|bench" >&2
+    echo "usage: $0 run|test|bench|package" >&2
     exit 2
     ;;
 esac

@@ -71,7 +71,6 @@ class TModbusRegister {
   TPilaClass Pila;
   Variant DefValue = 0;
   Variant LastOPCValue;
-  Variant LastShownValue;
   uint16_t OPCQuality = 0;
   std::string Description;
   std::string ProgID;
@@ -93,7 +92,6 @@ class TModbusRegister {
   uint32_t RegsCount() const { return m_regsCount; }
   uint32_t RegisterCount() const;
   void SetRegsCount(uint32_t count);
-  void SetPercent(float percent) { Percent = percent; }
   // Brings the behaviour parameters (Min, Max, IncDec, the generators' amplitudes and
   // offsets) to the tag's type; throws, changing nothing, when one does not convert.
   // SetType does it, and so does the first SetValue after it. The parameters are plain

@@ -36,9 +36,6 @@ class TModbusSpace {
   bool BitsMerge = false;  // discrete inputs are the coil table
   bool RegsMerge = false;  // input registers are the holding table
 
-  TBitClass& Coils() { return m_coils; }
-  TBitClass& DiscreteInputs() { return m_discrete; }
-
   void Clear();
 
   // Registers: 2 × count bytes in wire order. Bits: count bits packed LSB first; bits of

@@ -14,6 +14,9 @@
 #include <string_view>
 
 #include "model/Error.h"
+// The variant's text forms; src/script also takes them from here.
+#include "model/OleDate.h"
+#include "model/TextUtil.h"
 
 namespace velkor {
 
@@ -126,27 +129,5 @@ class Variant {
     std::string* m_text;  // String, owned
   };
 };
-
-// Text helpers shared by the variant, tags and project files.
-// General number format: at most `digits` significant digits, "." as separator, fixed
-// notation for magnitudes from 0.00001 with at most `digits` digits before the point,
-// otherwise a mantissa, "E" and the exponent (1E20, 1.5E-7).
-std::string FormatReal(double value, int digits = 15);
-// "dd.MM.yyyy h:mm:ss"; the time is left out at exact midnight unless alwaysTime is set.
-std::string FormatDateTime(double oleDate, bool alwaysTime = false);
-// Accepts "dd.MM.yyyy", "dd.MM.yyyy h:mm[:ss[.zzz]]" and "h:mm[:ss[.zzz]]"; false when the
-// text is none of these.
-bool ParseDateTime(std::string_view text, double& oleDate);
-// A decimal number with "." (leading and trailing blanks allowed; "$FF" and "0x" hex for
-// integers). Integers come back in `integer` with isInteger set; false when no number.
-bool ParseNumber(std::string_view text, int64_t& integer, double& real, bool& isInteger);
-
-// OLE date <-> civil date and time.
-double EncodeOleDate(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
-                     int millisecond = 0);
-struct CivilTime {
-  int year, month, day, hour, minute, second, millisecond;
-};
-CivilTime DecodeOleDate(double oleDate);
 
 }  // namespace velkor

@@ -1,65 +1,44 @@
 #include "project/Functions.h"
 
 #include "model/Error.h"
+#include "model/TextUtil.h"
 
 namespace velkor {
 namespace {
-
-// Names are script identifiers, which the engine compares without letter case; Cyrillic
-// letters fold too, so names typed in either case of the user's alphabet clash as well.
-std::string FoldCase(const std::string& text) {
-  std::string out = text;
-  for (size_t i = 0; i < out.size(); ++i) {
-    unsigned char& c = reinterpret_cast<unsigned char&>(out[i]);
-    if (c >= 'A' && c <= 'Z') {
-      c = c + 32;
-    } else if (c == 0xD0 && i + 1 < out.size()) {
-      unsigned char& next = reinterpret_cast<unsigned char&>(out[i + 1]);
-      if (next >= 0x90 && next <= 0x9F) {  // А..П -> а..п
-        next = next + 0x20;
-      } else if (next >= 0xA0 && next <= 0xAF) {  // Р..Я -> р..я
-        c = 0xD1, next = next - 0x20;
-      } else if (next >= 0x80 && next <= 0x8F) {  // Ѐ..Џ (Ё among them) -> ѐ..џ
-        c = 0xD1, next = next + 0x10;
-      }
-      ++i;
-    }
-  }
-  return out;
-}
 
 bool IsValidName(const std::string& name) {
   return !name.empty() && name.find(' ') == std::string::npos;
 }
 
+// Names are script identifiers, which the engine compares ignoring ASCII case only (its
+// identifiers are ASCII), so two names clash exactly when the engine would confuse them.
 template <class Items>
 int IndexOfName(const Items& items, const std::string& name) {
-  const std::string folded = FoldCase(name);
   for (size_t i = 0; i < items.size(); ++i)
-    if (FoldCase(items[i]->Name) == folded) return int(i);
+    if (EqualsIgnoreAsciiCase(items[i]->Name, name)) return int(i);
   return -1;
 }
 
 }  // namespace
 
-const char* FunctionScriptTypeName(uint16_t code) {
-  switch (code) {
-    case 18:
+const char* FunctionScriptTypeName(VarType type) {
+  switch (type) {
+    case VarType::Word:
       return "Word";
-    case 4:
+    case VarType::Float:
       return "Single";
-    case 2:
-    case 3:
+    case VarType::ShortInt:
+    case VarType::Integer:
       return "Integer";
-    case 19:
+    case VarType::DWord:
       return "Cardinal";
-    case 20:
+    case VarType::Int64:
       return "Longint";
-    case 11:
+    case VarType::Bool:
       return "Boolean";
-    case 7:
+    case VarType::DateTime:
       return "TDateTime";
-    case 5:
+    case VarType::Double:
       return "Double";
     default:
       return "";

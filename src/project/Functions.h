@@ -1,6 +1,6 @@
 #pragma once
 // User functions: compiled into every tag script, so scripts share code. Names ignore
-// letter case (they are script identifiers); an add that would make a name invalid or a
+// ASCII letter case, as script identifiers do; an add that would make a name invalid or a
 // duplicate fails with the error the project reader lets stop a load.
 
 #include <cstdint>
@@ -8,15 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "model/Variant.h"
+
 namespace velkor {
 
-// The script type name of a data type code ("Integer" for 2 and 3, ...), or "" for a code
-// that has none (String and unknown codes).
-const char* FunctionScriptTypeName(uint16_t code);
+// The script type name of a data type ("Integer" for ShortInt and Integer, ...), or "" for
+// a type that has none (String, and codes of no data type read from a file).
+const char* FunctionScriptTypeName(VarType type);
 
 struct TFuncParam {
   std::string Name;
-  uint16_t Type = 18;
+  VarType Type = VarType::Word;
 };
 
 class TFuncParams {
@@ -24,7 +26,7 @@ class TFuncParams {
   // Throws VelkorError "Некоррктное имя функции" (sic: the text users know) for an empty
   // name or one with a blank, "Параметр с таким именем уже существует" for a duplicate.
   TFuncParam* Add(std::unique_ptr<TFuncParam> param);
-  int IndexOf(const std::string& name) const;  // ignoring letter case; -1 when absent
+  int IndexOf(const std::string& name) const;  // ignoring ASCII case; -1 when absent
   int Count() const { return int(m_items.size()); }
   TFuncParam* Items(int i) const { return m_items[size_t(i)].get(); }
   void Remove(int i) { m_items.erase(m_items.begin() + i); }
@@ -42,7 +44,7 @@ class TFunction {
   std::string Name;
   bool Extern = false;
   std::string ExtPath;
-  uint16_t RetType = 18;
+  VarType RetType = VarType::Word;
   uint8_t Convention = kConventionStdcall;
 
   // "function Add( a:Integer; b:Integer; ):Double; " (the blanks are part of the form).

@@ -6,8 +6,9 @@
 // elements are ignored, a declaration or a UTF-8 byte-order mark is accepted, and script
 // lines keep their leading blanks.
 //
-// Saving never destroys the old file: the text goes to a temporary file in the same
-// directory, is flushed to disk, and replaces the target by a rename.
+// Saving never destroys the old file (runtime/AtomicFile.h). The code is split along its
+// seams: ProjectReader.cpp, ProjectWriter.cpp and DeviceTemplate.cpp, sharing
+// project/ProjectXml.h.
 
 #include <map>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "model/Error.h"
 #include "project/ConstGroups.h"
 #include "project/Functions.h"
 #include "serving/ModbusServerList.h"
@@ -51,11 +53,21 @@ std::string ProjectText(const Project& project);
 
 void ResolveScriptReferences(Project& project);
 
+// A document with no top-level node at all (an empty file, say): the window answers it with
+// this message in an information box, while every other failure of an import goes to the
+// top-level error handler.
+class NotATemplateError : public VelkorError {
+ public:
+  NotATemplateError() : VelkorError("Некорректный шаблон") {}
+};
+
 // A template: root "server" holding one Device element, written as one line.
 std::string WriteTemplate(const TDeviceClass& device);
 void SaveTemplate(const TDeviceClass& device, const std::string& path);
 // Adds the template's device to the server (name made unique, names re-rooted onto the
-// new device) and links its scripts; nullptr when the document holds no device.
+// new device) and links its scripts. nullptr, silently, when the first top-level node's
+// first child is no Device; NotATemplateError when there is no top-level node; any other
+// VelkorError for a file that cannot be read or is not well-formed.
 TDeviceClass* ImportTemplate(Project& project, TModbusTCPServer& server, const std::string& text);
 TDeviceClass* ImportTemplateFile(Project& project, TModbusTCPServer& server,
                                  const std::string& path);

@@ -9,9 +9,8 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "model/Variant.h"
+#include "model/OleDate.h"
 #include "runtime/Log.h"
-#include "runtime/ThreadSafeLog.h"
 
 namespace velkor {
 namespace {

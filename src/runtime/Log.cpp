@@ -16,7 +16,8 @@
 #include <shared_mutex>
 #include <system_error>
 
-#include "model/Variant.h"
+#include "model/OleDate.h"
+#include "model/TextUtil.h"
 #include "runtime/AuxilThread.h"
 #include "runtime/ThreadSafeLog.h"
 
@@ -25,11 +26,6 @@ namespace {
 
 constexpr auto kPassInterval = std::chrono::milliseconds(100);
 constexpr uint64_t kRollOverChars = 1048576;
-
-std::string ErrorText(int error) {
-  char buffer[256];
-  return strerror_r(error, buffer, sizeof buffer);  // the GNU variant returns the text
-}
 
 bool MakeDirectories(const std::string& dir, int& error) {
   std::error_code ec;
@@ -201,10 +197,10 @@ bool LogWriter::WritePending() {
     m_pending.pop_front();
   }
   if (!ok)
-    m_faultNote =
-        FormatLogLine(LocalNowOle(), "Запись в " + m_path + " не удалась (" + ErrorText(error) +
-                                         "), журнал продолжен в новом файле") +
-        "\n";
+    m_faultNote = FormatLogLine(LocalNowOle(), "Запись в " + m_path + " не удалась (" +
+                                                   SystemErrorText(error) +
+                                                   "), журнал продолжен в новом файле") +
+                  "\n";
   return ok;
 }
 
@@ -235,7 +231,7 @@ LogPlace ResolveLogDirectory(const std::string& exeDir, const std::string& xdgSt
   int ignored;
   MakeDirectories(place.dir, ignored);
   place.note = "Журнал ведётся в " + place.dir + ": каталог " + primary + " недоступен (" +
-               ErrorText(error) + ")";
+               SystemErrorText(error) + ")";
   return place;
 }
 

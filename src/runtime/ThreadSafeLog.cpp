@@ -1,24 +1,8 @@
 #include "runtime/ThreadSafeLog.h"
 
-#include <chrono>
-#include <ctime>
-
-#include "model/Variant.h"
+#include "model/OleDate.h"
 
 namespace velkor {
-
-double LocalNowOle() {
-  // The wall clock, not the replaceable model clock: log and trace times must stay real
-  // while tests step the model's time.
-  using namespace std::chrono;
-  const auto now = system_clock::now();
-  const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count();
-  const std::time_t seconds = std::time_t(ms / 1000);
-  std::tm local{};
-  localtime_r(&seconds, &local);
-  return EncodeOleDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                       local.tm_min, local.tm_sec, int(ms % 1000));
-}
 
 void TThreadSafeLog::Add(std::string text) {
   TLogRecord record{LocalNowOle(), std::move(text)};

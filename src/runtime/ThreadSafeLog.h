@@ -16,12 +16,9 @@
 namespace velkor {
 
 struct TLogRecord {
-  double Time;  // local date-time as an OLE date
+  double Time;  // local date-time as an OLE date (LocalNowOle)
   std::string Text;
 };
-
-// The current local date-time as an OLE date (what log records carry).
-double LocalNowOle();
 
 class TThreadSafeLog {
  public:

@@ -6,8 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "model/Variant.h"
-#include "runtime/ThreadSafeLog.h"
+#include "model/OleDate.h"
 
 namespace velkor {
 

@@ -89,14 +89,14 @@ TEST_F(ConstGroupsTest, RemovingAGroupMakesTheNextOfThatNameFirst) {
 
 // ---------------------------------------------------------------- user functions
 
-std::unique_ptr<TFuncParam> Param(const std::string& name, uint16_t type = 18) {
+std::unique_ptr<TFuncParam> Param(const std::string& name, VarType type = VarType::Word) {
   auto param = std::make_unique<TFuncParam>();
   param->Name = name;
   param->Type = type;
   return param;
 }
 
-std::unique_ptr<TFunction> Function(const std::string& name, uint16_t retType = 18) {
+std::unique_ptr<TFunction> Function(const std::string& name, VarType retType = VarType::Word) {
   auto function = std::make_unique<TFunction>();
   function->Name = name;
   function->RetType = retType;
@@ -106,16 +106,16 @@ std::unique_ptr<TFunction> Function(const std::string& name, uint16_t retType = 
 TEST(HeaderLineTest, MatchesTheDeclarationForm) {
   TFunction add;
   add.Name = "Add";
-  add.RetType = 5;
-  add.Params.Add(Param("a", 3));
-  add.Params.Add(Param("b", 3));
+  add.RetType = VarType::Double;
+  add.Params.Add(Param("a", VarType::Integer));
+  add.Params.Add(Param("b", VarType::Integer));
   EXPECT_EQ(add.HeaderLine(), "function Add( a:Integer; b:Integer; ):Double; ");
 
   EXPECT_EQ(Function("Name")->HeaderLine(), "function Name:Word; ");
 }
 
 struct TypeCase {
-  uint16_t code;
+  VarType code;
   const char* scriptName;
 };
 
@@ -134,11 +134,13 @@ TEST_P(ScriptTypeTest, NamesTheTypeInParametersAndReturn) {
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, ScriptTypeTest,
-    ::testing::Values(TypeCase{18, "Word"}, TypeCase{4, "Single"}, TypeCase{2, "Integer"},
-                      TypeCase{3, "Integer"}, TypeCase{19, "Cardinal"}, TypeCase{20, "Longint"},
-                      TypeCase{11, "Boolean"}, TypeCase{7, "TDateTime"}, TypeCase{5, "Double"},
-                      TypeCase{256, ""},  // String: no script type in a function
-                      TypeCase{999, ""}));
+    ::testing::Values(TypeCase{VarType::Word, "Word"}, TypeCase{VarType::Float, "Single"},
+                      TypeCase{VarType::ShortInt, "Integer"}, TypeCase{VarType::Integer, "Integer"},
+                      TypeCase{VarType::DWord, "Cardinal"}, TypeCase{VarType::Int64, "Longint"},
+                      TypeCase{VarType::Bool, "Boolean"}, TypeCase{VarType::DateTime, "TDateTime"},
+                      TypeCase{VarType::Double, "Double"},
+                      TypeCase{VarType::String, ""},  // no script type in a function
+                      TypeCase{VarType(999), ""}));   // a code read from a file
 
 struct NameCase {
   const char* name;
@@ -177,8 +179,10 @@ INSTANTIATE_TEST_SUITE_P(Names, FunctionNameTest,
                                            NameCase{" Sum", "Некоррктное имя функции"},
                                            NameCase{"SUM", "Функция с таким именем уже существует"},
                                            NameCase{"sum", "Функция с таким именем уже существует"},
-                                           NameCase{"ёЛКА",
-                                                    "Функция с таким именем уже существует"}));
+                                           NameCase{"Ёлка",
+                                                    "Функция с таким именем уже существует"},
+                                           // Case folds for ASCII only, as in the engine.
+                                           NameCase{"ёЛКА", nullptr}, NameCase{"sUm_", nullptr}));
 
 TEST(FuncParamsTest, AddChecksNamesWithTheFunctionMessage) {
   TFuncParams params;
@@ -198,6 +202,9 @@ TEST(FuncParamsTest, AddChecksNamesWithTheFunctionMessage) {
   EXPECT_EQ(params.Count(), 1);
   EXPECT_EQ(params.IndexOf("value"), 0);
   EXPECT_EQ(params.IndexOf("x"), -1);
+  params.Add(Param("Ёмкость"));
+  EXPECT_EQ(params.IndexOf("Ёмкость"), 1);
+  EXPECT_EQ(params.IndexOf("ёмкость"), -1);  // ASCII case only
 }
 
 TEST(FunctionsTest, ScriptLinesAreEachHeaderFollowedByItsText) {
@@ -205,7 +212,7 @@ TEST(FunctionsTest, ScriptLinesAreEachHeaderFollowedByItsText) {
   auto first = Function("One");
   first->Text = {"begin", "  Result := 1;", "end;"};
   functions.Add(std::move(first));
-  functions.Add(Function("Two", 11));
+  functions.Add(Function("Two", VarType::Bool));
   EXPECT_EQ(functions.ScriptLines(),
             (std::vector<std::string>{"function One:Word; ", "begin", "  Result := 1;", "end;",
                                       "function Two:Boolean; ", "begin", "end;"}));

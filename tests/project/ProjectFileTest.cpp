@@ -302,7 +302,7 @@ class ProjectFileTest : public ::testing::Test {
 
     auto add = std::make_unique<TFunction>();
     add->Name = "Add";
-    add->RetType = 5;
+    add->RetType = VarType::Double;
     add->Extern = true;
     add->ExtPath = "C:\\Lib\\math.dll";
     add->Convention = 2;
@@ -310,7 +310,7 @@ class ProjectFileTest : public ::testing::Test {
     for (const char* name : {"a", "b"}) {
       auto param = std::make_unique<TFuncParam>();
       param->Name = name;
-      param->Type = 3;
+      param->Type = VarType::Integer;
       add->Params.Add(std::move(param));
     }
     project.Functions.Add(std::move(add));
@@ -399,7 +399,7 @@ TEST_F(ProjectFileTest, WriterLayoutIsExact) {
   function->Name = "F";
   auto param = std::make_unique<TFuncParam>();
   param->Name = "a";
-  param->Type = 3;
+  param->Type = VarType::Integer;
   function->Params.Add(std::move(param));
   project.Functions.Add(std::move(function));
 
@@ -905,6 +905,37 @@ TEST_F(ProjectFileTest, TemplateWithoutLeadingDeviceAddsNothing) {
     EXPECT_EQ(ImportTemplate(project, *server, text), nullptr) << text;
   EXPECT_EQ(server->Devices().Count(), 0);
   EXPECT_NE(ErrorOf([&] { ImportTemplate(project, *server, "<server><Device>"); }), "(no error)");
+}
+
+// The window shows "Некорректный шаблон" for a document without a top-level node only; so
+// that case has its own error type, and a broken or unreadable file does not take it.
+TEST_F(ProjectFileTest, TemplateWithoutTopLevelNodeIsNotATemplate) {
+  TModbusTCPServer* server = AddServer(project, "S");
+  const auto kind = [&](const std::function<void()>& import) -> std::string {
+    try {
+      import();
+    } catch (const NotATemplateError& e) {
+      return std::string("not a template: ") + e.what();
+    } catch (const VelkorError&) {
+      return "other";
+    }
+    return "none";
+  };
+  for (const char* text : {"", " \n\r\t", "<?xml version=\"1.0\"?>"})
+    EXPECT_EQ(kind([&] { ImportTemplate(project, *server, text); }),
+              "not a template: Некорректный шаблон")
+        << "'" << text << "'";
+  const std::string empty = dir + "/empty.tmpl";
+  std::ofstream(empty, std::ios::binary).flush();
+  EXPECT_EQ(kind([&] { ImportTemplateFile(project, *server, empty); }),
+            "not a template: Некорректный шаблон");
+
+  EXPECT_EQ(kind([&] { ImportTemplate(project, *server, "<server><Device>"); }), "other");
+  EXPECT_EQ(kind([&] { ImportTemplateFile(project, *server, dir + "/нет.tmpl"); }), "other");
+  EXPECT_EQ(kind([&] { ImportTemplate(project, *server, "<server/>"); }), "none");
+  EXPECT_EQ(server->Devices().Count(), 0);
+  // A project file gets no such leniency: an empty one is an XML error.
+  EXPECT_EQ(kind([&] { LoadProjectText(loaded, ""); }), "other");
 }
 
 }  // namespace

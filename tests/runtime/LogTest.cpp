@@ -10,7 +10,7 @@
 
 #include "RuntimeFixture.h"
 #include "model/Error.h"
-#include "model/Variant.h"
+#include "model/OleDate.h"
 #include "runtime/CrashReport.h"
 #include "runtime/Log.h"
 #include "runtime/ThreadSafeLog.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "RuntimeFixture.h"
-#include "model/Variant.h"
+#include "model/OleDate.h"
 #include "runtime/Tracer.h"
 
 namespace velkor {
