@@ -9,7 +9,6 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -34,13 +33,16 @@
 #include "project/Session.h"
 #include "runtime/CrashReport.h"
 #include "runtime/Log.h"
+#include "ui/AboutForm.h"
+#include "ui/AppIcon.h"
 #include "ui/AscZeroForm.h"
+#include "ui/Manual.h"
 #include "ui/ProtocolModel.h"
 #include "ui/QtHost.h"
+#include "ui/RecentFiles.h"
 #include "ui/TagTableModel.h"
-
-// The window's resources live in a static library: register them by hand.
-static void InitUiResources() { Q_INIT_RESOURCE(ui); }
+#include "ui/TuneForm.h"
+#include "ui/ValueForm.h"
 
 namespace velkor {
 
@@ -163,9 +165,7 @@ TMainForm::TMainForm(QWidget* parent)
   statusBar()->addWidget(m_pathPanel, 1);
 
   m_trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
-  InitUiResources();
-  if (QApplication::windowIcon().isNull())
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/velkor/icons/velkor.svg")));
+  if (QApplication::windowIcon().isNull()) QApplication::setWindowIcon(AppIcon());
   setWindowIcon(QApplication::windowIcon());
   m_tray = new QSystemTrayIcon(QApplication::windowIcon(), this);
   m_tray->setToolTip(QStringLiteral("Velkor"));
@@ -202,6 +202,14 @@ TMainForm::TMainForm(QWidget* parent)
   ResetProject();
   UpdateView();
   ShowRunState();
+  m_store = OpenSettingsStore();
+  m_settings.LoadSettings(*m_store, [this](const TProgramSettings& settings) {
+    const QString path = DefaultProjectToOpen(settings);
+    if (!path.isEmpty()) OpenProject(path);
+  });
+  m_timer1->setInterval(std::max(1, m_settings.Period));
+  m_recent = new TRecentFiles(
+      *m_store, m_fileMenu, [this](const QString& path) { return OpenProject(path); }, this);
 }
 
 TMainForm::~TMainForm() {
@@ -281,6 +289,9 @@ void TMainForm::CreateActions() {
   connect(Action(Cmd::Expand), &QAction::triggered, this, [this] { SetNodeExpanded(true); });
   connect(Action(Cmd::Start), &QAction::triggered, this, [this] { StartEmulation(false); });
   connect(Action(Cmd::Stop), &QAction::triggered, this, &TMainForm::StopCommand);
+  connect(Action(Cmd::Settings), &QAction::triggered, this, &TMainForm::SettingsCommand);
+  connect(Action(Cmd::About), &QAction::triggered, this, [this] { TAboutForm::Execute(this); });
+  connect(Action(Cmd::Help), &QAction::triggered, this, [] { OpenManual(); });
   connect(Action(Cmd::StayOnTop), &QAction::toggled, this, [this](bool on) {
     setWindowFlag(Qt::WindowStaysOnTopHint, on);
     show();  // changing a window flag hides the window
@@ -576,9 +587,9 @@ void TMainForm::ResetProject() {
 
 void TMainForm::ApplyCommands(const CommandTable& table) {
   // The commands whose windows come with later parts of the program stay greyed.
-  static constexpr Cmd kAvailable[] = {Cmd::New,  Cmd::Open,     Cmd::Save,   Cmd::SaveAs,
-                                       Cmd::Exit, Cmd::Collapse, Cmd::Expand, Cmd::Start,
-                                       Cmd::Stop, Cmd::StayOnTop};
+  static constexpr Cmd kAvailable[] = {
+      Cmd::New,   Cmd::Open, Cmd::Save,      Cmd::SaveAs,   Cmd::Exit, Cmd::Collapse, Cmd::Expand,
+      Cmd::Start, Cmd::Stop, Cmd::StayOnTop, Cmd::Settings, Cmd::Help, Cmd::About};
   auto available = [](Cmd cmd) {
     return std::find(std::begin(kAvailable), std::end(kAvailable), cmd) != std::end(kAvailable);
   };
@@ -786,22 +797,9 @@ void TMainForm::SetNodeExpanded(bool expanded) {
 void TMainForm::RegsDoubleClicked(int row) {
   TModbusRegister* tag = m_regsModel->Tag(row);
   if (!tag || (tag->WorkType != kWorkManual && tag->WorkType != kWorkOPC)) return;
-  // The value entry dialog arrives with the utilities; until then a plain text input.
-  QString text;
-  {
-    LockGuard lock(tag->Lock());
-    text = Q(tag->ValueText());
-  }
-  bool ok = false;
-  text = QInputDialog::getText(this, tr("Ввод данных"), Q(tag->Caption()), QLineEdit::Normal, text,
-                               &ok);
-  if (!ok) return;
-  try {
-    tag->SetValueLocked(Variant(text.toStdString()));
-  } catch (const std::exception&) {
-    return;  // a value that does not convert changes nothing, silently
-  }
-  m_regsModel->RefreshRow(row);
+  // A value that does not convert changes nothing, silently.
+  if (TValueForm::Execute(*tag, m_session->GetProject().ConstGroups, this))
+    m_regsModel->RefreshRow(row);
 }
 
 void TMainForm::ShowError(const QString& text) {
@@ -812,7 +810,18 @@ void TMainForm::ShowError(const QString& text) {
 }
 
 void TMainForm::SaveSettings() {
+  const QRect frame = frameGeometry();
+  m_settings.X = frame.x();
+  m_settings.Y = frame.y();
+  m_settings.Width = frame.width();
+  m_settings.Height = frame.height();
+  m_settings.SaveSettings(*m_store);
   if (OnSaveSettings) OnSaveSettings(m_settings);
+}
+
+void TMainForm::SettingsCommand() {
+  if (TTuneForm::Execute(m_settings, *m_store, QCoreApplication::applicationFilePath(), this))
+    m_timer1->setInterval(std::max(1, m_settings.Period));
 }
 
 void TMainForm::NewCommand() { ResetProject(); }
@@ -822,7 +831,7 @@ void TMainForm::OpenCommand() {
       QFileDialog::getOpenFileName(this, tr("Открыть"), m_lastOpen, QStringLiteral("*.xml"));
   if (path.isEmpty()) return;
   m_lastOpen = path;
-  OpenProject(path);
+  if (OpenProject(path)) m_recent->Add(path);
 }
 
 bool TMainForm::OpenProject(const QString& path) {

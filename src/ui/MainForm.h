@@ -16,12 +16,14 @@
 #include <vector>
 
 #include "ui/MainLogic.h"
+#include "ui/ProgramSettings.h"
 
 class QAction;
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QSettings;
 class QSplitter;
 class QStackedWidget;
 class QSystemTrayIcon;
@@ -38,26 +40,21 @@ class TAscZeroForm;
 class TagTableModel;
 class ProtocolModel;
 class RunStatePanel;
+class TRecentFiles;
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
  public:
-  // The program settings the window uses (the whole set lives with the settings store).
-  struct Settings {
-    bool ZeroRegs = false;
-    bool AskZeroRegs = true;
-    int Period = 500;
-    bool AutoStart = false;
-    bool HideApp = false;
-  };
-
+  // Reads the program settings (which may open the default project) and the recent files.
   explicit TMainForm(QWidget* parent = nullptr);
   ~TMainForm() override;
 
   Session& GetSession() { return *m_session; }
-  Settings& ProgramSettings() { return m_settings; }
-  // Called after the clearing question and when the window closes while stopped.
-  std::function<void(const Settings&)> OnSaveSettings;
+  TProgramSettings& ProgramSettings() { return m_settings; }
+  QSettings& SettingsStore() { return *m_store; }
+  TRecentFiles* RecentFiles() const { return m_recent; }
+  // Called after every save of the settings (the clearing question, closing while stopped).
+  std::function<void(const TProgramSettings&)> OnSaveSettings;
 
   // Operations other windows call.
   void ResetProject();
@@ -143,10 +140,13 @@ class TMainForm : public QMainWindow {
   void SaveSettings();
   void NewCommand();
   void OpenCommand();
+  void SettingsCommand();
 
   std::unique_ptr<Session> m_session;
   TQtHost* m_host = nullptr;
-  Settings m_settings;
+  std::unique_ptr<QSettings> m_store;
+  TProgramSettings m_settings;
+  TRecentFiles* m_recent = nullptr;
 
   bool m_running = false;
   bool m_hiddenToTray = false;

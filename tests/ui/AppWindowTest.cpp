@@ -91,6 +91,8 @@ class AppWindowTest : public QObject {
     QCOMPARE(velkor.exitStatus(), QProcess::NormalExit);
     QCOMPARE(velkor.exitCode(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(logText().contains("Останов Velkor"), 5000);
+    // As closing while stopped: the settings were written.
+    QVERIFY(QFile::exists(home.filePath("config/Velkor/Velkor.conf")));
   }
 };
 

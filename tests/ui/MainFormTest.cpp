@@ -6,11 +6,13 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -25,10 +27,14 @@
 #include "UiFixture.h"
 #include "model/ModbusRegister.h"
 #include "project/Session.h"
+#include "ui/AboutForm.h"
 #include "ui/AscZeroForm.h"
 #include "ui/MainForm.h"
 #include "ui/ProtocolModel.h"
+#include "ui/RecentFiles.h"
 #include "ui/TagTableModel.h"
+#include "ui/TuneForm.h"
+#include "ui/ValueForm.h"
 
 using namespace velkor;
 
@@ -103,7 +109,9 @@ class MainFormTest : public QObject {
   void init() {
     form = std::make_unique<TMainForm>();
     saves = 0;
-    form->OnSaveSettings = [this](const TMainForm::Settings&) { ++saves; };
+    // Each test starts from the defaults, whatever an earlier one saved.
+    form->ProgramSettings() = TProgramSettings{};
+    form->OnSaveSettings = [this](const TProgramSettings&) { ++saves; };
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
   }
@@ -432,6 +440,47 @@ class MainFormTest : public QObject {
     QVERIFY(!form->GetSession().Running());
   }
 
+  // "Настройки..." changes the refresh period; "О программе..." opens the about box; a
+  // recent file in "Файл" opens its project; closing while stopped writes the store.
+  void SettingsAboutRecentFilesAndTheStore() {
+    bool tuned = false;
+    QTimer::singleShot(50, [&tuned] {
+      auto* dialog = qobject_cast<TTuneForm*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      dialog->PeriodEdit()->setText("250");
+      QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
+      tuned = true;
+    });
+    form->Action(Cmd::Settings)->trigger();
+    QVERIFY(tuned);
+    QCOMPARE(form->ProgramSettings().Period, 250);
+    QCOMPARE(form->RefreshTimer()->interval(), 250);
+
+    bool about = false;
+    QTimer::singleShot(50, [&about] {
+      auto* dialog = qobject_cast<TAboutForm*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      dialog->accept();
+      about = true;
+    });
+    form->Action(Cmd::About)->trigger();
+    QVERIFY(about);
+
+    const QString path = WriteProject(kTreeProject);
+    form->RecentFiles()->Add(path);
+    QAction* recent = form->menuBar()->actions().at(0)->menu()->actions().last();
+    QCOMPARE(recent->text(), path);
+    recent->trigger();
+    QCOMPARE(form->ProjectPath(), path);
+    QCOMPARE(form->GetSession().Servers().Count(), 2);
+    QCOMPARE(form->RecentFiles()->Files().first(), path);
+
+    QVERIFY(form->close());
+    form->SettingsStore().sync();
+    QCOMPARE(form->SettingsStore().value("Period").toInt(), 250);
+    QVERIFY(form->SettingsStore().value("Width").toInt() > 0);
+  }
+
   void OpenFailureIsShownAndLeavesAnEmptyProject() {
     QVERIFY(!form->OpenProject(WriteProject("<Servers><Server>", "bad.xml")));
     QVERIFY(form->ProjectPath().isEmpty());
@@ -501,15 +550,29 @@ class MainFormTest : public QObject {
              qPrintable(QString("%1 vs %2").arg(read0).arg(shown)));
     QVERIFY(read0 >= 1);
 
-    // InputWord: a manual Word in input register 0. Entered the way the value dialog does it.
-    TModbusRegister* input = FindTag(form->GetSession(), "Demo.PLC.Аналоговые.InputWord");
-    if (!input) input = plc->Tags().FindByFullName("Demo.PLC.InputWord");
-    if (!input)
-      for (const auto& tag : plc->Tags())
-        if (tag->Name() == "InputWord") input = tag.get();
-    QVERIFY(input);
-    QCOMPARE(input->WorkType, kWorkManual);
-    input->SetValueLocked(Variant(std::string("4321")));
+    // InputWord: a manual Word in input register 0, entered through the value dialog that a
+    // double click on its row opens.
+    int inputRow = -1;
+    for (int r = 0; r < form->RegsModel()->rowCount(); ++r)
+      if (form->RegsModel()->Tag(r)->Name() == "InputWord") inputRow = r;
+    QVERIFY(inputRow >= 0);
+    QCOMPARE(form->RegsModel()->Tag(inputRow)->WorkType, kWorkManual);
+    bool answered = false;
+    QTimer::singleShot(50, [&answered] {
+      auto* dialog = qobject_cast<TValueForm*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      dialog->ValueEdit()->setText("4321");
+      dialog->accept();
+      answered = true;
+    });
+    QTableView* view = form->RegsListView();
+    view->scrollTo(form->RegsModel()->index(inputRow, 0));
+    const QRect cell = view->visualRect(form->RegsModel()->index(inputRow, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    QVERIFY(answered);
+    QCOMPARE(form->RegsModel()->index(inputRow, TagTableModel::ColValue).data().toString(),
+             QString("4321"));
     QCOMPARE(read("3", 0), QString("4321"));
   }
 };
