@@ -90,6 +90,9 @@ QTreeWidget* MakeSmallList(const QStringList& headers, QWidget* parent) {
   list->setUniformRowHeights(true);
   list->setSelectionBehavior(QAbstractItemView::SelectRows);
   list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // Few rows: columns fit their header and texts.
+  list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  list->header()->setStretchLastSection(true);
   return list;
 }
 
@@ -474,12 +477,12 @@ void TMainForm::CreatePages() {
   regsSplit->setSizes({500, 200});
   m_pages->addWidget(regsSplit);
   for (QTableView* view : {m_regsView, m_settingsTagView}) {
-    view->setColumnWidth(TagTableModel::ColName, 120);
+    view->setColumnWidth(TagTableModel::ColName, 100);
     view->setColumnWidth(TagTableModel::ColAddress, 55);
     view->setColumnWidth(TagTableModel::ColType, 75);
-    view->setColumnWidth(TagTableModel::ColValue, 165);
-    view->setColumnWidth(TagTableModel::ColBehaviour, 200);
-    view->setColumnWidth(TagTableModel::ColPercent, 85);
+    view->setColumnWidth(TagTableModel::ColValue, 140);
+    view->setColumnWidth(TagTableModel::ColBehaviour, 160);
+    view->setColumnWidth(TagTableModel::ColPercent, 80);
   }
 
   split->addWidget(m_tree);
