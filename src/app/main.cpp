@@ -1,4 +1,5 @@
-// velkor: the program's entry point. Today it runs projects without a window:
+// velkor: the program's entry point. Without options it opens the main window:
+//   velkor [PROJECT.xml]                           the window, with the project when given
 //   velkor --headless PROJECT.xml [--zero-regs]   serve until SIGINT or SIGTERM
 //   velkor --check PROJECT.xml [--save-as OUT.xml] load, summarise, compile the scripts,
 //                                                  optionally rewrite
@@ -25,6 +26,7 @@
 #include "project/Session.h"
 #include "runtime/CrashReport.h"
 #include "runtime/Log.h"
+#include "ui/WindowMain.h"
 
 namespace velkor {
 namespace {
@@ -36,9 +38,11 @@ constexpr int kExitScript = 3;
 
 void PrintHelp() {
   std::printf(
-      "Usage: velkor --headless PROJECT.xml [--zero-regs]\n"
+      "Usage: velkor [PROJECT.xml]\n"
+      "       velkor --headless PROJECT.xml [--zero-regs]\n"
       "       velkor --check PROJECT.xml [--save-as OUT.xml]\n"
       "Modbus slave emulator.\n\n"
+      "  PROJECT             without options: open the main window with the project\n"
       "  --headless PROJECT  load the project and serve it until SIGINT or SIGTERM;\n"
       "                      server messages and tag errors go to standard error\n"
       "  --zero-regs         with --headless: clear the tables and give every tag its\n"
@@ -61,7 +65,7 @@ int UsageError(const std::string& message) {
 }
 
 struct Options {
-  std::string headless, check, saveAs;
+  std::string headless, check, saveAs, project;
   bool zeroRegs = false;
 };
 
@@ -231,13 +235,9 @@ int Headless(const Options& options) {
   return status;
 }
 
-int Main(int argc, char** argv) {
+int Main(int& argc, char** argv) {
   Options options;
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) {
-    PrintHelp();
-    return kExitUsage;
-  }
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&](std::string& out) {
@@ -259,6 +259,8 @@ int Main(int argc, char** argv) {
       if (!value(options.saveAs)) return UsageError("--save-as needs a file name");
     } else if (a == "--zero-regs") {
       options.zeroRegs = true;
+    } else if (!a.starts_with("-") && options.project.empty()) {
+      options.project = a;
     } else {
       return UsageError("unknown option '" + a + "'");
     }
@@ -269,9 +271,11 @@ int Main(int argc, char** argv) {
     return UsageError("--save-as goes with --check");
   if (options.zeroRegs && options.headless.empty())
     return UsageError("--zero-regs goes with --headless");
+  if (!options.project.empty() && (!options.check.empty() || !options.headless.empty()))
+    return UsageError("unknown option '" + options.project + "'");
   if (!options.check.empty()) return Check(options);
   if (!options.headless.empty()) return Headless(options);
-  return UsageError("nothing to do");
+  return RunWindow(argc, argv, options.project);
 }
 
 }  // namespace
