@@ -94,8 +94,8 @@ TEST_F(SessionTest, ReportsRunStatesErrorsOnceAndMessagesOutsideDeviceLocks) {
   EXPECT_GT(errors[0].Time, 40000.0);  // a date in this century
   std::this_thread::sleep_for(50ms);
   EXPECT_TRUE(session.TakeTagErrors().empty());
+  session.Stop();  // joins the update thread: the recorder is ours alone from here
   EXPECT_EQ(host.messages[0], "hi");
-  session.Stop();
   EXPECT_EQ(session.State(), RunState::Stopped);
   const std::vector<RunState> expected{RunState::Starting, RunState::Running, RunState::Stopping,
                                        RunState::Stopped};
