@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "model/ModbusRegister.h"
+#include "model/TextUtil.h"
 #include "runtime/Log.h"
 
 namespace velkor {
@@ -176,10 +177,10 @@ void TModbusTCPServer::Stop() {
 
 bool TModbusTCPServer::Poll() {
   if (m_listener) {
-    if (const int error = m_listener->LastError.exchange(0)) Protocol.Add(ErrorText(error));
+    if (const int error = m_listener->LastError.exchange(0)) Protocol.Add(SystemErrorText(error));
   }
   if (m_rtu) {
-    if (const int error = m_rtu->LastError.exchange(0)) Protocol.Add(ErrorText(error));
+    if (const int error = m_rtu->LastError.exchange(0)) Protocol.Add(SystemErrorText(error));
   }
   return Running();
 }

@@ -24,11 +24,6 @@ std::string PeerText(const sockaddr_in& peer) {
 
 std::string ThreadIdText() { return std::to_string(gettid()); }
 
-std::string ErrorText(int error) {
-  char buffer[256];
-  return strerror_r(error, buffer, sizeof buffer);  // the GNU form returns the text
-}
-
 // --- listener ---
 
 TTCPAccept::TTCPAccept(uint16_t port) : TAuxilThread("tcp-accept"), Port(port) {

@@ -23,8 +23,6 @@ namespace velkor {
 std::string PeerText(const sockaddr_in& peer);
 // The calling thread's identifier in decimal, as server log lines show it.
 std::string ThreadIdText();
-// The system's message for an errno value (thread-safe).
-std::string ErrorText(int error);
 
 class TTCPAccept : public TAuxilThread {
  public:

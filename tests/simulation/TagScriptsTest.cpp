@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "../TestUtil.h"
 #include "StressProject.h"
 #include "Watchdog.h"
 #include "model/Clock.h"
@@ -73,12 +74,10 @@ double MsSince(std::chrono::steady_clock::time_point start) {
 
 // Waits until the device lock's state is `held` (by another thread); false at the deadline.
 bool WaitForDeviceLock(TDeviceClass& device, bool held) {
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (TryLockGuard probe(device.DeviceLock()); probe.Owns() != held) return true;
-    std::this_thread::sleep_for(held ? 1ms : 100us);
-  }
-  return false;
+  return testing::WaitUntil(5s, [&] {
+    TryLockGuard probe(device.DeviceLock());
+    return probe.Owns() != held;
+  });
 }
 
 class Scripts : public ::testing::Test {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "../TestUtil.h"
 #include "StressProject.h"
 #include "Watchdog.h"
 #include "runtime/Random.h"
@@ -97,10 +98,7 @@ TEST(UpdateThread, StartResetsValuesAndStopEndsTheThread) {
   EXPECT_EQ(device->Space().ReadWord(500, kHoldingRegs, 2), 0);
   EXPECT_FALSE(project.tags[0]->HasError());
   // Increment tags with period 0 advance on every cycle of about 10 ms.
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (ValueOf(project.tags[1]) < 1 + 5 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(10ms);
-  EXPECT_GE(ValueOf(project.tags[1]), 6);
+  EXPECT_TRUE(testing::WaitUntil(5s, [&] { return ValueOf(project.tags[1]) >= 1 + 5; }));
   project.list.Stop();
   EXPECT_FALSE(hooks.UpdateThreadRunning());
   const int64_t frozen = project.tags[1]->GetValue().ToInt64();
