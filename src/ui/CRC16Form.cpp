@@ -80,9 +80,11 @@ TCheckCRC16Form::TCheckCRC16Form(QWidget* parent) : QDialog(parent) {
   connect(check, &QPushButton::clicked, this, [this] { CheckClick(); });
   connect(calc, &QPushButton::clicked, this, [this] { CalculateClick(); });
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel(
+  auto* prompt = new QLabel(
       tr("Пакет для проверки или расчета контрольной суммы (пример: 01 03 00 00 00 01 84 0A)"),
-      this));
+      this);
+  prompt->setWordWrap(true);
+  layout->addWidget(prompt);
   layout->addWidget(m_packet);
   auto* fields = new QFormLayout;
   fields->addRow(tr("CRC в пакете"), m_inPacket);

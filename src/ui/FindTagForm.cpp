@@ -75,7 +75,8 @@ TFindTegForm::TFindTegForm(QWidget* parent) : QDialog(parent) {
   layout->addWidget(m_text);
   layout->addWidget(frame);
   layout->addWidget(buttons);
-  setFixedSize(337, 167);
+  // 337 × 167 at least; larger where the fonts need it.
+  setFixedSize(sizeHint().expandedTo(QSize(337, 167)));
 }
 
 SearchCriteria TFindTegForm::Criteria() const {

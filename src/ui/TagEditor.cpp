@@ -227,8 +227,8 @@ TagEditor::TagEditor(const TConstGroups& constGroups, QWidget* parent)
   m_list->horizontalHeader()->setHighlightSections(false);
   m_list->horizontalHeader()->setSectionsClickable(true);
   m_list->horizontalHeader()->setStretchLastSection(true);
-  m_list->setColumnWidth(ListColName, 80);
-  m_list->setColumnWidth(ListColAddress, 45);
+  m_list->setColumnWidth(ListColName, 90);
+  m_list->setColumnWidth(ListColAddress, 40);
   m_list->setColumnWidth(ListColType, 55);
   m_list->setContextMenuPolicy(Qt::ActionsContextMenu);  // the tag commands join it
   connect(m_list, &QTableView::clicked, this, [this] { ListClicked(); });
@@ -236,12 +236,14 @@ TagEditor::TagEditor(const TConstGroups& constGroups, QWidget* parent)
           &TagEditor::HeaderClicked);
   m_allTags = new QCheckBox(tr("Все теги"), left);
   m_count = new QLabel(tr("Тегов: ") + QStringLiteral("0"), left);
+  m_count->setMinimumWidth(m_count->fontMetrics().horizontalAdvance(tr("Тегов: ") + "0000000"));
   leftLayout->addWidget(m_list, 1);
   auto* under = new QHBoxLayout;
   under->addWidget(m_allTags);
   under->addStretch(1);
   under->addWidget(m_count);
   leftLayout->addLayout(under);
+  frameLayout->setContentsMargins(6, 6, 6, 6);
   frameLayout->addWidget(left);
 
   auto* right = new QVBoxLayout;
@@ -311,13 +313,18 @@ QWidget* TagEditor::BuildEditor() {
   grid->addWidget(m_type, row, 1);
   grid->addWidget(new QLabel(tr("Флуктуация %"), editor), row, 2);
   grid->addWidget(m_percent, row++, 3);
-  add(tr("Пространство"), m_space, tr("Константы"), m_consts);
   add(tr("Формат данных"), m_format, tr("Кол-во регистров"), m_regsCount);
+  // The space names are long: their own row.
+  grid->addWidget(new QLabel(tr("Пространство"), editor), row, 0);
+  grid->addWidget(m_space, row++, 1, 1, 3);
+  grid->addWidget(new QLabel(tr("Константы"), editor), row, 0);
+  grid->addWidget(m_consts, row++, 1, 1, 3);
   grid->setColumnStretch(1, 1);
   grid->setColumnStretch(3, 1);
 
   m_behaviourFrame = new QGroupBox(tr(" Поведение тега "), editor);
   auto* frameLayout = new QVBoxLayout(m_behaviourFrame);
+  frameLayout->setContentsMargins(0, 2, 0, 0);
   frameLayout->addWidget(BuildPages());
   grid->addWidget(m_behaviourFrame, row++, 0, 1, 4);
   grid->setRowStretch(row, 1);
@@ -327,6 +334,8 @@ QWidget* TagEditor::BuildEditor() {
 QWidget* TagEditor::BuildPages() {
   m_pages = new QTabWidget(this);
   m_pages->setObjectName(QStringLiteral("RegActPage"));
+  // Seven captions beside a 240-pixel list: narrow tabs keep them all in view.
+  m_pages->setStyleSheet(QStringLiteral("QTabBar::tab { padding: 3px 3px; }"));
   auto page = [this]() {
     auto* widget = new QWidget(m_pages);
     auto* form = new QFormLayout(widget);
