@@ -59,7 +59,8 @@ void Report(const char* what, double ms, double target) {
 
 int main(int argc, char** argv) {
   using namespace velkor;
-  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+  qputenv("QT_QPA_PLATFORM",
+          qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
   QApplication app(argc, argv);
   Session session;
   TDeviceClass* device = AddDevice(session, "Edit", 10000);
@@ -68,27 +69,35 @@ int main(int argc, char** argv) {
   editor.show();
   QApplication::processEvents();
 
-  Report("ShowTagList, 10,000 tags", BestMs(5, [&] {
-           editor.ShowTagList(device, nullptr, nullptr);
-           QApplication::processEvents();
-         }),
+  Report("ShowTagList, 10,000 tags",
+         BestMs(5,
+                [&] {
+                  editor.ShowTagList(device, nullptr, nullptr);
+                  QApplication::processEvents();
+                }),
          150);
-  Report("sort by name (header click)", BestMs(5, [&] {
-           editor.HeaderClicked(ListColName);
-           QApplication::processEvents();
-         }),
+  Report("sort by name (header click)",
+         BestMs(5,
+                [&] {
+                  editor.HeaderClicked(ListColName);
+                  QApplication::processEvents();
+                }),
          50);
-  Report("sort by address (header click)", BestMs(5, [&] {
-           editor.HeaderClicked(ListColAddress);
-           QApplication::processEvents();
-         }),
+  Report("sort by address (header click)",
+         BestMs(5,
+                [&] {
+                  editor.HeaderClicked(ListColAddress);
+                  QApplication::processEvents();
+                }),
          50);
   TModbusRegister* tag = device->Tags().Items(5000);
   editor.ShowTagList(device, nullptr, tag);
-  Report("Принять on one tag of 10,000", BestMs(5, [&] {
-           editor.ApplyClick();
-           QApplication::processEvents();
-         }),
+  Report("Принять on one tag of 10,000",
+         BestMs(5,
+                [&] {
+                  editor.ApplyClick();
+                  QApplication::processEvents();
+                }),
          200);
 
   for (int d = 0; d < 9; ++d) AddDevice(session, Named("S", d).c_str(), 10000);

@@ -66,8 +66,7 @@ TConstEditForm::TConstEditForm(QWidget* parent) : QDialog(parent) {
   setMinimumWidth(320);
 }
 
-TConstForm::TConstForm(TConstGroups& groups, QWidget* parent)
-    : QDialog(parent), m_groups(groups) {
+TConstForm::TConstForm(TConstGroups& groups, QWidget* parent) : QDialog(parent), m_groups(groups) {
   setWindowTitle(tr("Константы"));
   AskText = [this](const QString& caption, const QString& prompt,
                    const QString& text) -> std::optional<QString> {
@@ -129,9 +128,10 @@ TConstForm::TConstForm(TConstGroups& groups, QWidget* parent)
   m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
   m_list->setStyleSheet(QStringLiteral("QTreeView::item { border: 0.5px solid palette(mid); }"));
   m_list->setContextMenuPolicy(Qt::ActionsContextMenu);
-  for (auto [text, slot] : {std::pair{tr("Добавить константу"), &TConstForm::AddConstant},
-                            std::pair{tr("Удалить константу"), &TConstForm::DeleteConstant},
-                            std::pair{tr("Изменить константу"), &TConstForm::EditSelectedConstant}}) {
+  for (auto [text, slot] :
+       {std::pair{tr("Добавить константу"), &TConstForm::AddConstant},
+        std::pair{tr("Удалить константу"), &TConstForm::DeleteConstant},
+        std::pair{tr("Изменить константу"), &TConstForm::EditSelectedConstant}}) {
     auto* action = new QAction(text, m_list);
     connect(action, &QAction::triggered, this, slot);
     m_list->addAction(action);
@@ -210,8 +210,8 @@ void TConstForm::AddGroup() {
 void TConstForm::DeleteGroup() {
   TConstGroup* group = SelectedGroup();
   if (!group) return;
-  if (!AskYesNo(tr("Удаление группы"),
-                tr("Вы действительно хотите удалить группу ") + Q(group->Name) + QStringLiteral("?")))
+  if (!AskYesNo(tr("Удаление группы"), tr("Вы действительно хотите удалить группу ") +
+                                           Q(group->Name) + QStringLiteral("?")))
     return;
   delete m_tree->currentItem();
   m_list->clear();

@@ -36,15 +36,15 @@
 #include "ui/AboutForm.h"
 #include "ui/AppIcon.h"
 #include "ui/AscZeroForm.h"
+#include "ui/CRC16Form.h"
+#include "ui/ConstForm.h"
+#include "ui/FindTagForm.h"
 #include "ui/Manual.h"
 #include "ui/ProtocolModel.h"
 #include "ui/QtHost.h"
 #include "ui/RecentFiles.h"
-#include "ui/TagTableModel.h"
 #include "ui/TagEditor.h"
-#include "ui/ConstForm.h"
-#include "ui/FindTagForm.h"
-#include "ui/CRC16Form.h"
+#include "ui/TagTableModel.h"
 #include "ui/TuneForm.h"
 #include "ui/ValueForm.h"
 
@@ -593,10 +593,12 @@ void TMainForm::ResetProject() {
 
 void TMainForm::ApplyCommands(const CommandTable& table) {
   // The commands whose windows come with later parts of the program stay greyed.
-  static constexpr Cmd kAvailable[] = {
-      Cmd::New,   Cmd::Open, Cmd::Save,      Cmd::SaveAs,   Cmd::Exit, Cmd::Collapse, Cmd::Expand,
-      Cmd::Start, Cmd::Stop, Cmd::StayOnTop, Cmd::Settings, Cmd::Help, Cmd::About,
-      Cmd::Constants, Cmd::FindTag, Cmd::CheckCrc};
+  // clang-format off: one line per group of commands, so merges stay line-sized.
+  static constexpr Cmd kAvailable[] = {Cmd::New,   Cmd::Open,      Cmd::Save,     Cmd::SaveAs,
+                                       Cmd::Exit,  Cmd::Collapse,  Cmd::Expand,   Cmd::Start,
+                                       Cmd::Stop,  Cmd::StayOnTop, Cmd::Settings, Cmd::Help,
+                                       Cmd::About, Cmd::Constants, Cmd::FindTag,  Cmd::CheckCrc};
+  // clang-format on
   auto available = [](Cmd cmd) {
     return std::find(std::begin(kAvailable), std::end(kAvailable), cmd) != std::end(kAvailable);
   };

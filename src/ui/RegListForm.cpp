@@ -10,11 +10,14 @@ namespace velkor {
 namespace {
 class RowsModel : public QAbstractTableModel {
  public:
-  RowsModel(QStringList rows, QObject* parent) : QAbstractTableModel(parent), m_rows(std::move(rows)) {}
+  RowsModel(QStringList rows, QObject* parent)
+      : QAbstractTableModel(parent), m_rows(std::move(rows)) {}
   int rowCount(const QModelIndex& parent = {}) const override {
     return parent.isValid() ? 0 : int(m_rows.size());
   }
-  int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : 2; }
+  int columnCount(const QModelIndex& parent = {}) const override {
+    return parent.isValid() ? 0 : 2;
+  }
   QVariant data(const QModelIndex& index, int role) const override {
     if (role != Qt::DisplayRole || index.row() >= m_rows.size()) return {};
     return index.column() == 0 ? QVariant(QString::number(index.row() + 1))

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QEnterEvent>
+#include <QFontDatabase>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -12,7 +13,6 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
-#include <QFontDatabase>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -176,8 +176,7 @@ QPixmap SawTypeBox::ShapePixmap(int sawType, const QSize& size, qreal pixelRatio
 void SawTypeBox::DrawItems() {
   const qreal ratio = devicePixelRatioF();
   const QColor color = palette().color(QPalette::Text);
-  for (int i = 0; i < count(); ++i)
-    setItemIcon(i, QIcon(ShapePixmap(i, iconSize(), ratio, color)));
+  for (int i = 0; i < count(); ++i) setItemIcon(i, QIcon(ShapePixmap(i, iconSize(), ratio, color)));
 }
 
 void SawTypeBox::enterEvent(QEnterEvent* event) {
@@ -470,9 +469,9 @@ void TagEditor::Clear() {
 }
 
 void TagEditor::SetEditorEnabled(bool enabled) {
-  for (QWidget* w : std::initializer_list<QWidget*>{m_name, m_desc, m_address, m_type, m_typeLabel,
-                                                     m_period, m_percent, m_space, m_format,
-                                                     m_consts, m_apply})
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{m_name, m_desc, m_address, m_type, m_typeLabel, m_period,
+                                       m_percent, m_space, m_format, m_consts, m_apply})
     w->setEnabled(enabled);
   m_pages->setVisible(enabled);
   m_defText->setVisible(enabled);
@@ -572,7 +571,8 @@ void TagEditor::FillConstGroups(const std::string& selected) {
   const QSignalBlocker block(m_consts);
   m_consts->clear();
   m_consts->addItem(QString());
-  for (int i = 0; i < m_constGroups.Count(); ++i) m_consts->addItem(Q(m_constGroups.Items(i)->Name));
+  for (int i = 0; i < m_constGroups.Count(); ++i)
+    m_consts->addItem(Q(m_constGroups.Items(i)->Name));
   m_consts->setCurrentIndex(selected.empty() ? 0 : m_constGroups.IndexOfName(selected) + 1);
 }
 
@@ -582,7 +582,8 @@ void TagEditor::TypeChanged() {
   const uint16_t typeCode = TypeItems()[size_t(index)].Code;
   FillBox(m_format, FormatItems(typeCode), FormatIndexOf(typeCode, m_tag->DataFormat));
   const auto shown = PagesShown(typeCode);
-  for (int page = 0; page < kBehaviourPages; ++page) m_pages->setTabVisible(page, shown[size_t(page)]);
+  for (int page = 0; page < kBehaviourPages; ++page)
+    m_pages->setTabVisible(page, shown[size_t(page)]);
   const bool isBool = typeCode == uint16_t(VarType::Bool);
   m_defBool->setVisible(isBool);
   m_defText->setVisible(!isBool);
@@ -612,8 +613,8 @@ void TagEditor::HeaderClicked(int column) {
 }
 
 void TagEditor::ShowRangeError(const QString& text) {
-  auto* box = new QMessageBox(QMessageBox::Critical, window()->windowTitle(), text,
-                              QMessageBox::Ok, this);
+  auto* box =
+      new QMessageBox(QMessageBox::Critical, window()->windowTitle(), text, QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
 }

@@ -52,8 +52,7 @@ class SawTypeBox : public QComboBox {
  public:
   explicit SawTypeBox(QWidget* parent = nullptr);
   // The picture of a saw type, drawn for the screen's pixel ratio.
-  static QPixmap ShapePixmap(int sawType, const QSize& size, qreal pixelRatio,
-                             const QColor& color);
+  static QPixmap ShapePixmap(int sawType, const QSize& size, qreal pixelRatio, const QColor& color);
 
  protected:
   void enterEvent(QEnterEvent* event) override;

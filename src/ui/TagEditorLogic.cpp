@@ -29,8 +29,9 @@ uint8_t FirstCode(FormatList list) {
   return list == FormatList::Bits16 ? 1 : list == FormatList::Bits32 ? 3 : 7;
 }
 const std::vector<std::string>& FormatNames(FormatList list) {
-  return list == FormatList::Bits16 ? kFormats16 : list == FormatList::Bits32 ? kFormats32
-                                                                               : kFormats64;
+  return list == FormatList::Bits16   ? kFormats16
+         : list == FormatList::Bits32 ? kFormats32
+                                      : kFormats64;
 }
 
 constexpr uint8_t kBoolSpaces[] = {kCoils, kDiscreteInputs, kHoldingRegs, kInputRegs};
@@ -113,9 +114,8 @@ const char* BehaviourPageCaption(int page) {
 }
 
 uint8_t WorkTypeOfPage(int page) {
-  static constexpr uint8_t codes[kBehaviourPages] = {kWorkManual,    kWorkScript, kWorkOPC,
-                                                     kWorkIncrement, kWorkRandom, kWorkSine,
-                                                     kWorkSaw};
+  static constexpr uint8_t codes[kBehaviourPages] = {
+      kWorkManual, kWorkScript, kWorkOPC, kWorkIncrement, kWorkRandom, kWorkSine, kWorkSaw};
   return codes[std::clamp(page, 0, kBehaviourPages - 1)];
 }
 
@@ -137,8 +137,8 @@ const std::array<const char*, 3>& OpcUseItems() {
 
 const std::array<const char*, 4>& SawTypeItems() {
   static const std::array<const char*, 4> items = {
-      "Равнобедренный треугольник", "Прямоугольный треугольник",
-      "Прямоугольный левый треугольник", "Прямоугольный правый треугольник"};
+      "Равнобедренный треугольник", "Прямоугольный треугольник", "Прямоугольный левый треугольник",
+      "Прямоугольный правый треугольник"};
   return items;
 }
 

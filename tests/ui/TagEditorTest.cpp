@@ -76,8 +76,9 @@ class TagEditorTest : public QObject {
     QTest::addColumn<QString>("formats");
     QTest::addColumn<bool>("allPages");
     const QString f16 = "0_1,1_0", f32 = "0_1_2_3,1_0_3_2,2_3_0_1,3_2_1_0",
-                  f64 = "0_1_2_3_4_5_6_7,1_0_3_2_5_4_7_6,2_3_0_1_6_7_4_5,3_2_1_0_7_6_5_4,"
-                        "4_5_6_7_0_1_2_3,5_4_7_6_1_0_3_2,6_7_4_5_2_3_0_1,7_6_5_4_3_2_1_0";
+                  f64 =
+                      "0_1_2_3_4_5_6_7,1_0_3_2_5_4_7_6,2_3_0_1_6_7_4_5,3_2_1_0_7_6_5_4,"
+                      "4_5_6_7_0_1_2_3,5_4_7_6_1_0_3_2,6_7_4_5_2_3_0_1,7_6_5_4_3_2_1_0";
     QTest::newRow("Word") << 0 << 18 << "1" << false << f16 << true;
     QTest::newRow("Float") << 1 << 4 << "2" << false << f32 << true;
     QTest::newRow("ShortInt") << 2 << 2 << "1" << false << f16 << true;
@@ -167,13 +168,20 @@ class TagEditorTest : public QObject {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("shown");  // AddressText afterwards
     QTest::addColumn<bool>("reset");
-    QTest::newRow("bool in holding, reg.bit") << "Bits" << 6 << 2 << "10.3" << "10.3" << false;
-    QTest::newRow("bool in holding, reg alone") << "Bits" << 6 << 2 << "10" << "5.0" << true;
-    QTest::newRow("bool bit above 15") << "Bits" << 6 << 3 << "7.40" << "7.15" << false;
-    QTest::newRow("bool coil") << "Bits" << 6 << 0 << "12" << "12" << false;
-    QTest::newRow("word") << "W" << 0 << 0 << "65535" << "65535" << false;
-    QTest::newRow("word not a number") << "W" << 0 << 0 << "1x" << "10" << true;
-    QTest::newRow("word to bool holding") << "W" << 6 << 2 << "3.1" << "3.1" << false;
+    QTest::newRow("bool in holding, reg.bit") << "Bits" << 6 << 2 << "10.3"
+                                              << "10.3" << false;
+    QTest::newRow("bool in holding, reg alone") << "Bits" << 6 << 2 << "10"
+                                                << "5.0" << true;
+    QTest::newRow("bool bit above 15") << "Bits" << 6 << 3 << "7.40"
+                                       << "7.15" << false;
+    QTest::newRow("bool coil") << "Bits" << 6 << 0 << "12"
+                               << "12" << false;
+    QTest::newRow("word") << "W" << 0 << 0 << "65535"
+                          << "65535" << false;
+    QTest::newRow("word not a number") << "W" << 0 << 0 << "1x"
+                                       << "10" << true;
+    QTest::newRow("word to bool holding") << "W" << 6 << 2 << "3.1"
+                                          << "3.1" << false;
   }
   void Address() {
     QFETCH(QString, tag);

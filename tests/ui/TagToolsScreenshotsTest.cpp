@@ -55,7 +55,7 @@ class TagToolsScreenshotsTest : public QObject {
       if (tag->Type() == VarType::Float) shown = tag;
     QVERIFY(shown);
     editor->ShowTagList(plc, nullptr, shown);
-    static const char* const names[] = {"manual", "script", "opc",  "increment",
+    static const char* const names[] = {"manual", "script", "opc", "increment",
                                         "random", "sine",   "saw"};
     for (int page = 0; page < kBehaviourPages; ++page) {
       editor->BehaviourPages()->setCurrentIndex(page);

@@ -57,17 +57,27 @@ class UtilitiesTest : public QObject {
     QTest::addColumn<bool>("caseSensitive");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("found");
-    QTest::newRow("contains") << false << false << false << "reg" << "Reg,Reg_1,MyReg,reg";
-    QTest::newRow("exact with case") << false << true << true << "reg" << "reg";
-    QTest::newRow("exact without case") << false << true << false << "reg" << "Reg,reg";
-    QTest::newRow("contains with case") << false << false << true << "Reg" << "Reg,Reg_1,MyReg";
+    QTest::newRow("contains") << false << false << false << "reg"
+                              << "Reg,Reg_1,MyReg,reg";
+    QTest::newRow("exact with case") << false << true << true << "reg"
+                                     << "reg";
+    QTest::newRow("exact without case") << false << true << false << "reg"
+                                        << "Reg,reg";
+    QTest::newRow("contains with case") << false << false << true << "Reg"
+                                        << "Reg,Reg_1,MyReg";
     // Exact folds Latin only; contains follows the locale, Cyrillic too.
-    QTest::newRow("cyrillic exact") << false << true << false << "насос" << "";
-    QTest::newRow("cyrillic contains") << false << false << false << "насос" << "Насос";
-    QTest::newRow("upper search text") << false << true << false << "REG" << "Reg,reg";
-    QTest::newRow("address bit") << true << false << false << "10.3" << "B3,B3in";
-    QTest::newRow("address reg") << true << false << false << "10" << "Reg,Coil";
-    QTest::newRow("no match") << false << false << false << "zzz" << "";
+    QTest::newRow("cyrillic exact") << false << true << false << "насос"
+                                    << "";
+    QTest::newRow("cyrillic contains") << false << false << false << "насос"
+                                       << "Насос";
+    QTest::newRow("upper search text") << false << true << false << "REG"
+                                       << "Reg,reg";
+    QTest::newRow("address bit") << true << false << false << "10.3"
+                                 << "B3,B3in";
+    QTest::newRow("address reg") << true << false << false << "10"
+                                 << "Reg,Coil";
+    QTest::newRow("no match") << false << false << false << "zzz"
+                              << "";
   }
   void Search() {
     QFETCH(bool, byAddress);
@@ -114,9 +124,12 @@ class UtilitiesTest : public QObject {
   void Calculate_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("crc");
-    QTest::newRow("read request") << "01 03 00 00 00 01" << "84 0A";
-    QTest::newRow("no bytes") << "" << "FF FF";
-    QTest::newRow("bad text") << "01 0G" << "FF FF";
+    QTest::newRow("read request") << "01 03 00 00 00 01"
+                                  << "84 0A";
+    QTest::newRow("no bytes") << ""
+                              << "FF FF";
+    QTest::newRow("bad text") << "01 0G"
+                              << "FF FF";
   }
   void Calculate() {
     QFETCH(QString, text);
@@ -133,14 +146,22 @@ class UtilitiesTest : public QObject {
     QTest::addColumn<QString>("inPacket");
     QTest::addColumn<QString>("calculated");
     QTest::addColumn<int>("icon");
-    QTest::newRow("initial") << "01 03 00 00 00 01 84 0A" << "Контрольная сумма совпадает"
-                             << "84 0A" << "84 0A" << int(QMessageBox::Information);
-    QTest::newRow("wrong byte") << "01 03 00 00 00 01 84 0B" << "Контрольная сумма не совпадает"
-                                << "84 0B" << "84 0A" << int(QMessageBox::Critical);
-    QTest::newRow("two bytes") << "84 0A" << "Слишком короткий пакет!" << "" << ""
-                               << int(QMessageBox::Critical);
-    QTest::newRow("odd digits") << "01 03 0" << "Слишком короткий пакет!" << "" << ""
-                                << int(QMessageBox::Critical);
+    QTest::newRow("initial") << "01 03 00 00 00 01 84 0A"
+                             << "Контрольная сумма совпадает"
+                             << "84 0A"
+                             << "84 0A" << int(QMessageBox::Information);
+    QTest::newRow("wrong byte") << "01 03 00 00 00 01 84 0B"
+                                << "Контрольная сумма не совпадает"
+                                << "84 0B"
+                                << "84 0A" << int(QMessageBox::Critical);
+    QTest::newRow("two bytes") << "84 0A"
+                               << "Слишком короткий пакет!"
+                               << ""
+                               << "" << int(QMessageBox::Critical);
+    QTest::newRow("odd digits") << "01 03 0"
+                                << "Слишком короткий пакет!"
+                                << ""
+                                << "" << int(QMessageBox::Critical);
   }
   void Check() {
     QFETCH(QString, text);
@@ -166,18 +187,42 @@ class UtilitiesTest : public QObject {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("value");
     QTest::addColumn<int>("result");
-    QTest::newRow("new group") << "add" << "B" << "" << int(ConstCheck::Ok);
-    QTest::newRow("new group taken") << "add" << "A" << "" << int(ConstCheck::Exists);
-    QTest::newRow("new group empty") << "add" << "" << "" << int(ConstCheck::Empty);
-    QTest::newRow("rename same") << "rename" << "A" << "" << int(ConstCheck::Empty);
-    QTest::newRow("rename taken") << "rename" << "Other" << "" << int(ConstCheck::Exists);
-    QTest::newRow("rename empty") << "rename" << "" << "" << int(ConstCheck::Ok);
-    QTest::newRow("const ok") << "const" << "Stop" << "0" << int(ConstCheck::Ok);
-    QTest::newRow("const no value") << "const" << "Stop" << "" << int(ConstCheck::Empty);
-    QTest::newRow("const no name") << "const" << "" << "0" << int(ConstCheck::Empty);
-    QTest::newRow("const taken") << "const" << "Run" << "5" << int(ConstCheck::Exists);
-    QTest::newRow("const case") << "const" << "run" << "5" << int(ConstCheck::Ok);
-    QTest::newRow("edit itself") << "edit" << "Run" << "7" << int(ConstCheck::Ok);
+    QTest::newRow("new group") << "add"
+                               << "B"
+                               << "" << int(ConstCheck::Ok);
+    QTest::newRow("new group taken") << "add"
+                                     << "A"
+                                     << "" << int(ConstCheck::Exists);
+    QTest::newRow("new group empty") << "add"
+                                     << ""
+                                     << "" << int(ConstCheck::Empty);
+    QTest::newRow("rename same") << "rename"
+                                 << "A"
+                                 << "" << int(ConstCheck::Empty);
+    QTest::newRow("rename taken") << "rename"
+                                  << "Other"
+                                  << "" << int(ConstCheck::Exists);
+    QTest::newRow("rename empty") << "rename"
+                                  << ""
+                                  << "" << int(ConstCheck::Ok);
+    QTest::newRow("const ok") << "const"
+                              << "Stop"
+                              << "0" << int(ConstCheck::Ok);
+    QTest::newRow("const no value") << "const"
+                                    << "Stop"
+                                    << "" << int(ConstCheck::Empty);
+    QTest::newRow("const no name") << "const"
+                                   << ""
+                                   << "0" << int(ConstCheck::Empty);
+    QTest::newRow("const taken") << "const"
+                                 << "Run"
+                                 << "5" << int(ConstCheck::Exists);
+    QTest::newRow("const case") << "const"
+                                << "run"
+                                << "5" << int(ConstCheck::Ok);
+    QTest::newRow("edit itself") << "edit"
+                                 << "Run"
+                                 << "7" << int(ConstCheck::Ok);
   }
   void ConstChecks() {
     QFETCH(QString, what);
@@ -264,7 +309,8 @@ class UtilitiesTest : public QObject {
     errors.clear();
     yes = false;
     form.DeleteConstant();
-    QCOMPARE(errors, QStringList{"Удаление константы|Вы действительно хотите удалить константу Go?"});
+    QCOMPARE(errors,
+             QStringList{"Удаление константы|Вы действительно хотите удалить константу Go?"});
     QCOMPARE(groups.Items(0)->Count(), 1);
     yes = true;
     form.DeleteConstant();
