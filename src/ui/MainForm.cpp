@@ -844,7 +844,7 @@ void TMainForm::ConnectTagTools() {
   };
   connect(Action(Cmd::Constants), &QAction::triggered, this, [this] {
     TConstForm::Execute(m_session->GetProject().ConstGroups, this);
-    if (CurrentPage() == Page::DeviceSettings) m_tagEditor->ShowTag(m_tagEditor->CurrentTag());
+    m_tagEditor->RefreshConstGroups();
   });
   connect(Action(Cmd::FindTag), &QAction::triggered, this, [this] { TFindTegForm::Execute(this); });
   connect(Action(Cmd::CheckCrc), &QAction::triggered, this,

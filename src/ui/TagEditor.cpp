@@ -576,6 +576,12 @@ void TagEditor::FillConstGroups(const std::string& selected) {
   m_consts->setCurrentIndex(selected.empty() ? 0 : m_constGroups.IndexOfName(selected) + 1);
 }
 
+void TagEditor::RefreshConstGroups() {
+  const std::string chosen =
+      m_consts->currentIndex() > 0 ? S(m_consts->currentText()) : std::string();
+  FillConstGroups(chosen);
+}
+
 void TagEditor::TypeChanged() {
   if (!m_tag) return;
   const int index = std::max(0, m_type->currentIndex());

@@ -77,6 +77,8 @@ class TagEditor : public QWidget {
 
   void ShowTagList(TDeviceClass* device, TGroupClass* group, TModbusRegister* tag);
   void ShowTag(TModbusRegister* tag);
+  // Refills "Константы" after the groups changed, keeping the chosen name.
+  void RefreshConstGroups();
   void Clear();
   // "Принять" (also the button's handler); the message boxes open window-modally.
   ApplyOutcome ApplyClick();

@@ -44,9 +44,8 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-bool IsRootTag(const TModbusRegister& tag, const TDeviceClass& device) {
-  return !tag.Group() || tag.Group() == &const_cast<TDeviceClass&>(device).RootGroup();
-}
+// The root group has no parent; a tag with no group at all counts as a root tag too.
+bool IsRootTag(const TModbusRegister& tag) { return !tag.Group() || !tag.Group()->Parent(); }
 
 }  // namespace
 
@@ -152,7 +151,7 @@ std::vector<TModbusRegister*> TagListRows(TDeviceClass& device, const TGroupClas
                                           bool allTags) {
   std::vector<TModbusRegister*> rows;
   for (const auto& tag : device.Tags()) {
-    const bool take = group ? tag->IsInGroup(group, allTags) : allTags || IsRootTag(*tag, device);
+    const bool take = group ? tag->IsInGroup(group, allTags) : allTags || IsRootTag(*tag);
     if (take) rows.push_back(tag.get());
   }
   return rows;

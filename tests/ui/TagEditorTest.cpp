@@ -14,6 +14,7 @@
 #include "model/DeviceClass.h"
 #include "model/GroupClass.h"
 #include "model/ModbusRegister.h"
+#include "project/ConstGroups.h"
 #include "project/ProjectFile.h"
 #include "ui/TagEditor.h"
 
@@ -434,6 +435,11 @@ class TagEditorTest : public QObject {
     QCOMPARE(editor.BehaviourPages()->currentIndex(), int(PageIncrement));
     QCOMPARE(editor.SawBox()->currentIndex(), 2);
     QCOMPARE(editor.SawBox()->toolTip(), QString("Прямоугольный левый треугольник"));
+    // Groups added in the constants window join the list; the choice stays.
+    m_project.ConstGroups.Add(std::make_unique<TConstGroup>("Aaa"));
+    editor.RefreshConstGroups();
+    QCOMPARE(editor.ConstBox()->count(), 3);
+    QCOMPARE(editor.ConstBox()->currentText(), QString("Modes"));
     // A Bool default that is no Boolean becomes false.
     TModbusRegister* bits = Tag("Bits");
     bits->DefValue = "maybe";
