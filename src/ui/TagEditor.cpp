@@ -347,8 +347,9 @@ QWidget* TagEditor::BuildPages() {
     m_defBool = new QComboBox(w);
     m_defBool->addItems({QStringLiteral("True"), QStringLiteral("False")});
     auto* both = new QHBoxLayout;
-    both->addWidget(m_defText);
+    both->addWidget(m_defText, 1);
     both->addWidget(m_defBool);
+    both->addStretch(0);  // the list stays at the left when the field is hidden
     form->addRow(tr("Значение по умолчанию"), both);
     m_pages->addTab(w, tr(BehaviourPageCaption(PageManual)));
   }

@@ -30,6 +30,7 @@ class TagToolsScreenshotsTest : public QObject {
   QDir out{VELKOR_BINARY_DIR "/screenshots"};
 
   void Save(QWidget* widget, const QString& name) {
+    QCoreApplication::processEvents();  // layouts settle as they would on screen
     const QString path = out.filePath(name + ".png");
     QVERIFY(widget->grab().save(path));
     qInfo("%s", qPrintable(path));
@@ -65,6 +66,11 @@ class TagToolsScreenshotsTest : public QObject {
     QTest::qWait(50);
     Save(editor->SawBox()->view()->window(), "tag-editor-saw-types");
     editor->SawBox()->hidePopup();
+    // A Bool tag: three pages and the True/False list.
+    for (TModbusRegister* tag : editor->ListModel()->Rows())
+      if (tag->Type() == VarType::Bool && tag->WorkType == kWorkManual) shown = tag;
+    editor->ShowTagList(plc, nullptr, shown);
+    Save(&form, "tag-editor-bool");
     // Several rows: the editor empty.
     editor->TagListView()->selectAll();
     editor->ListClicked();
