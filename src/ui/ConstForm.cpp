@@ -94,16 +94,13 @@ TConstForm::TConstForm(TConstGroups& groups, QWidget* parent) : QDialog(parent),
 
   auto* bar = new QMenuBar(this);
   QMenu* groupMenu = bar->addMenu(tr("Группы"));
-  QAction* n1 = groupMenu->addAction(tr("Добавить"), this, &TConstForm::AddGroup);
-  QAction* n2 = groupMenu->addAction(tr("Удалить"), this, &TConstForm::DeleteGroup);
-  QAction* n3 = groupMenu->addAction(tr("Изменить"), this, &TConstForm::RenameGroup);
+  groupMenu->addAction(tr("Добавить"), this, &TConstForm::AddGroup);
+  groupMenu->addAction(tr("Удалить"), this, &TConstForm::DeleteGroup);
+  groupMenu->addAction(tr("Изменить"), this, &TConstForm::RenameGroup);
   QMenu* constMenu = bar->addMenu(tr("Константы"));
   constMenu->addAction(tr("Добавить"), this, &TConstForm::AddConstant);
   constMenu->addAction(tr("Удалить"), this, &TConstForm::DeleteConstant);
   constMenu->addAction(tr("Изменить"), this, &TConstForm::EditSelectedConstant);
-  Q_UNUSED(n1);
-  Q_UNUSED(n2);
-  Q_UNUSED(n3);
 
   auto* split = new QSplitter(Qt::Horizontal, this);
   m_tree = new QTreeWidget(split);

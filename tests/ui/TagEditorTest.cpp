@@ -459,6 +459,10 @@ class TagEditorTest : public QObject {
     QCOMPARE(Names(editor.ListModel()->Rows()), QString("A0,a10,b,Bits,Scr"));
     QCOMPARE(editor.CurrentTag(), w);
     QCOMPARE(editor.TagListView()->selectionModel()->selectedRows().at(0).row(), 0);
+    // "Все теги" changed alone: the next "Принять" rebuilds with it.
+    editor.AllTagsBox()->setChecked(true);
+    editor.ApplyClick();
+    QCOMPARE(editor.ListModel()->rowCount(), 7);
   }
 };
 
