@@ -36,10 +36,14 @@
 #include "ui/AboutForm.h"
 #include "ui/AppIcon.h"
 #include "ui/AscZeroForm.h"
+#include "ui/CRC16Form.h"
+#include "ui/ConstForm.h"
+#include "ui/FindTagForm.h"
 #include "ui/Manual.h"
 #include "ui/ProtocolModel.h"
 #include "ui/QtHost.h"
 #include "ui/RecentFiles.h"
+#include "ui/TagEditor.h"
 #include "ui/TagTableModel.h"
 #include "ui/TuneForm.h"
 #include "ui/ValueForm.h"
@@ -160,6 +164,7 @@ TMainForm::TMainForm(QWidget* parent)
   CreateActions();
   CreateMenus();
   CreatePages();
+  ConnectTagTools();
 
   m_runPanel = new RunStatePanel(this);
   m_pathPanel = new QLabel(this);
@@ -444,11 +449,9 @@ void TMainForm::CreatePages() {
   workSplit->setSizes({400, 250});
   m_pages->addWidget(workSplit);
 
-  // "Настройки": the tag editor's place; until it exists, the tags read-only.
-  m_settingsTagModel = new TagTableModel(this);
-  m_settingsTagView = MakeTableView(m_settingsTagModel, this);
-  m_settingsTagView->setObjectName(QStringLiteral("DeviceSettTab"));
-  m_pages->addWidget(m_settingsTagView);
+  // "Настройки": the tag editor.
+  m_tagEditor = new TagEditor(m_session->GetProject().ConstGroups, this);
+  m_pages->addWidget(m_tagEditor);
 
   // "Состояние"
   auto* regsSplit = new QSplitter(Qt::Vertical, this);
@@ -476,7 +479,7 @@ void TMainForm::CreatePages() {
           });
   regsSplit->setSizes({500, 200});
   m_pages->addWidget(regsSplit);
-  for (QTableView* view : {m_regsView, m_settingsTagView}) {
+  for (QTableView* view : {m_regsView}) {
     view->setColumnWidth(TagTableModel::ColName, 100);
     view->setColumnWidth(TagTableModel::ColAddress, 55);
     view->setColumnWidth(TagTableModel::ColType, 75);
@@ -579,7 +582,7 @@ void TMainForm::ResetProject() {
   }
   // Rows refer to tags about to go.
   m_regsModel->Clear();
-  m_settingsTagModel->Clear();
+  m_tagEditor->Clear();
   m_shownLogServer = nullptr;
   m_session->New();
   m_serversRoot = BuildTree(m_tree, true);
@@ -590,9 +593,12 @@ void TMainForm::ResetProject() {
 
 void TMainForm::ApplyCommands(const CommandTable& table) {
   // The commands whose windows come with later parts of the program stay greyed.
-  static constexpr Cmd kAvailable[] = {
-      Cmd::New,   Cmd::Open, Cmd::Save,      Cmd::SaveAs,   Cmd::Exit, Cmd::Collapse, Cmd::Expand,
-      Cmd::Start, Cmd::Stop, Cmd::StayOnTop, Cmd::Settings, Cmd::Help, Cmd::About};
+  // clang-format off: one line per group of commands, so merges stay line-sized.
+  static constexpr Cmd kAvailable[] = {Cmd::New,   Cmd::Open,      Cmd::Save,     Cmd::SaveAs,
+                                       Cmd::Exit,  Cmd::Collapse,  Cmd::Expand,   Cmd::Start,
+                                       Cmd::Stop,  Cmd::StayOnTop, Cmd::Settings, Cmd::Help,
+                                       Cmd::About, Cmd::Constants, Cmd::FindTag,  Cmd::CheckCrc};
+  // clang-format on
   auto available = [](Cmd cmd) {
     return std::find(std::begin(kAvailable), std::end(kAvailable), cmd) != std::end(kAvailable);
   };
@@ -621,7 +627,7 @@ void TMainForm::UpdateView() {
   const Page page = PageFor(node.Object() ? node.Kind : NodeKind::None, m_running);
   // Rows of the page left behind are dropped, so no hidden page refers to tags.
   if (page != Page::Regs) m_regsModel->Clear();
-  if (page != Page::DeviceSettings) m_settingsTagModel->Clear();
+  if (page != Page::DeviceSettings) m_tagEditor->Clear();
   switch (page) {
     case Page::Servers:
       ShowServers();
@@ -679,8 +685,8 @@ void TMainForm::ShowDeviceActivity(TModbusTCPServer* server) {
 }
 
 void TMainForm::ShowTagList(TDeviceClass* device, TGroupClass* group) {
-  if (!device) return m_settingsTagModel->Clear();
-  m_settingsTagModel->SetTags(TagsOf(*device, group), &m_session->GetProject().ConstGroups);
+  if (!device) return m_tagEditor->Clear();
+  m_tagEditor->ShowTagList(device, group, nullptr);
 }
 
 void TMainForm::ShowLiveTags(TDeviceClass* device, TGroupClass* group) {
@@ -828,6 +834,22 @@ void TMainForm::SettingsCommand() {
 }
 
 void TMainForm::NewCommand() { ResetProject(); }
+
+QTableView* TMainForm::SettingsTagView() const { return m_tagEditor->TagListView(); }
+
+void TMainForm::ConnectTagTools() {
+  // The device dialog comes with tree editing: it sets m_tagEditor->EditDevice here.
+  m_tagEditor->DeviceChanged = [this](TDeviceClass* device) {
+    if (QTreeWidgetItem* node = FindNodeOf(device)) node->setText(0, Q(DeviceNodeText(*device)));
+  };
+  connect(Action(Cmd::Constants), &QAction::triggered, this, [this] {
+    TConstForm::Execute(m_session->GetProject().ConstGroups, this);
+    m_tagEditor->RefreshConstGroups();
+  });
+  connect(Action(Cmd::FindTag), &QAction::triggered, this, [this] { TFindTegForm::Execute(this); });
+  connect(Action(Cmd::CheckCrc), &QAction::triggered, this,
+          [this] { TCheckCRC16Form::Execute(this); });
+}
 
 void TMainForm::OpenCommand() {
   const QString path =

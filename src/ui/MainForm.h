@@ -38,6 +38,7 @@ class Session;
 class TQtHost;
 class TAscZeroForm;
 class TagTableModel;
+class TagEditor;
 class ProtocolModel;
 class RunStatePanel;
 class TRecentFiles;
@@ -98,7 +99,8 @@ class TMainForm : public QMainWindow {
   QTableView* RegsListView() const { return m_regsView; }
   QTableView* ProtocolView() const { return m_protocolView; }
   QTableView* DevProtocolView() const { return m_devProtocolView; }
-  QTableView* SettingsTagView() const { return m_settingsTagView; }
+  QTableView* SettingsTagView() const;
+  TagEditor* TagEditorPage() const { return m_tagEditor; }
   TagTableModel* RegsModel() const { return m_regsModel; }
   ProtocolModel* ProtocolViewModel() const { return m_protocolModel; }
   ProtocolModel* DevProtocolModel() const { return m_devProtocolModel; }
@@ -141,6 +143,8 @@ class TMainForm : public QMainWindow {
   void NewCommand();
   void OpenCommand();
   void SettingsCommand();
+  // The tag editor's page and the windows of "Проект" and "Утилиты".
+  void ConnectTagTools();
 
   std::unique_ptr<Session> m_session;
   TQtHost* m_host = nullptr;
@@ -178,11 +182,10 @@ class TMainForm : public QMainWindow {
   QTreeWidget* m_devicesList = nullptr;
   QTreeWidget* m_devWork = nullptr;
   QTableView* m_devProtocolView = nullptr;
-  QTableView* m_settingsTagView = nullptr;
   QTableView* m_regsView = nullptr;
   QTableView* m_protocolView = nullptr;
   TagTableModel* m_regsModel = nullptr;
-  TagTableModel* m_settingsTagModel = nullptr;
+  TagEditor* m_tagEditor = nullptr;
   ProtocolModel* m_protocolModel = nullptr;
   ProtocolModel* m_devProtocolModel = nullptr;
   RunStatePanel* m_runPanel = nullptr;

@@ -217,7 +217,7 @@ class MainFormTest : public QObject {
     QCOMPARE(form->SelectedDevice(), Plc());
     QCOMPARE(form->SelectedGroup(), pumps);
     QCOMPARE(form->SelectedServer(), Alpha());
-    QCOMPARE(Column(form->SettingsTagView()->model(), 0), QString("P1,Deep"));
+    QCOMPARE(Column(form->SettingsTagView()->model(), 0), QString("P1"));  // "Все теги" off
     QVERIFY(form->Action(Cmd::Collapse)->isVisible());
     form->Action(Cmd::Collapse)->trigger();  // the node and everything below it
     QVERIFY(!form->FindNodeOf(pumps)->isExpanded());
