@@ -12,6 +12,7 @@
 
 #include "PtyPair.h"
 #include "ServingFixture.h"
+#include "model/TextUtil.h"
 #include "runtime/Tracer.h"
 #include "serving/Crc16.h"
 #include "serving/ModbusRTUClient.h"
@@ -215,7 +216,7 @@ TEST_P(RtuOpenFailures, GiveOneProtocolEntry) {
   ASSERT_EQ(server.Protocol.Count(), 1u);
   TLogRecord record;
   ASSERT_TRUE(server.Protocol.Items(0, record));
-  EXPECT_EQ(record.Text, ErrorText(GetParam().error));
+  EXPECT_EQ(record.Text, SystemErrorText(GetParam().error));
   server.Stop();
   EXPECT_FALSE(server.Running());
 }
@@ -372,7 +373,7 @@ TEST_F(RtuLine, APortInUseIsBusyForASecondServer) {
   second.Poll();
   TLogRecord record;
   ASSERT_TRUE(second.Protocol.Items(0, record));
-  EXPECT_EQ(record.Text, ErrorText(EBUSY));
+  EXPECT_EQ(record.Text, SystemErrorText(EBUSY));
   second.Stop();
   EXPECT_EQ(Exchange(kProbe, 7), ProbeReply(0x0105)) << "the first one still serves";
 }
@@ -383,7 +384,7 @@ TEST_F(RtuLine, ARateWithoutCodeFailsTheOpen) {
   server.Poll();
   TLogRecord record;
   ASSERT_TRUE(server.Protocol.Items(0, record));
-  EXPECT_EQ(record.Text, ErrorText(EINVAL));
+  EXPECT_EQ(record.Text, SystemErrorText(EINVAL));
   pty.Write(kProbe);
   EXPECT_EQ(pty.Read(1, 300ms).size(), 0u);
 }
@@ -401,7 +402,7 @@ TEST_F(RtuLine, ALineThatGoesAwayIsReportedOnce) {
   ASSERT_EQ(server.Protocol.Count(), 1u);
   TLogRecord record;
   ASSERT_TRUE(server.Protocol.Items(0, record));
-  EXPECT_EQ(record.Text, ErrorText(EIO));
+  EXPECT_EQ(record.Text, SystemErrorText(EIO));
 }
 
 enum class Busy { MidFrame, InReplyDelay, Idle };

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "ServingFixture.h"
+#include "model/TextUtil.h"
 #include "runtime/Log.h"
 #include "serving/ModbusServerList.h"
 
@@ -254,7 +255,7 @@ TEST(TcpPort, InUseIsReportedAndRetriedUntilItFrees) {
   }));
   TLogRecord record;
   ASSERT_TRUE(second.Protocol.Items(0, record));
-  EXPECT_EQ(record.Text, ErrorText(EADDRINUSE));
+  EXPECT_EQ(record.Text, SystemErrorText(EADDRINUSE));
   first.Stop();
   EXPECT_TRUE(WaitUntil([&] { return second.ListeningPort() == second.Port; }));
   Master m(second.Port);
