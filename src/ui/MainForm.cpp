@@ -36,11 +36,13 @@
 #include "ui/AboutForm.h"
 #include "ui/AppIcon.h"
 #include "ui/AscZeroForm.h"
+#include "ui/EditDialogs.h"
 #include "ui/Manual.h"
 #include "ui/ProtocolModel.h"
 #include "ui/QtHost.h"
 #include "ui/RecentFiles.h"
 #include "ui/TagTableModel.h"
+#include "ui/TreeEditing.h"
 #include "ui/TuneForm.h"
 #include "ui/ValueForm.h"
 
@@ -160,6 +162,7 @@ TMainForm::TMainForm(QWidget* parent)
   CreateActions();
   CreateMenus();
   CreatePages();
+  ConnectEditCommands();
 
   m_runPanel = new RunStatePanel(this);
   m_pathPanel = new QLabel(this);
@@ -414,7 +417,6 @@ void TMainForm::CreatePages() {
   m_serverName->setReadOnly(true);
   m_serverDesc->setReadOnly(true);
   m_serverSettingsButton = new QPushButton(tr("Настройки"), serverPage);
-  m_serverSettingsButton->setEnabled(false);  // the server dialog comes with editing
   auto* fields = new QFormLayout;
   fields->addRow(tr("Имя сервера"), m_serverName);
   fields->addRow(tr("Описание"), m_serverDesc);
@@ -572,7 +574,7 @@ QTreeWidgetItem* TMainForm::BuildTree(QTreeWidget* tree, bool withGroups) {
 
 void TMainForm::ResetProject() {
   m_projectPath.clear();
-  m_nextPort = 502;
+  m_editor->Reset();  // before the project goes: a cut device still has registered tags
   {
     const QSignalBlocker block(m_tree);
     m_tree->setCurrentItem(nullptr);
@@ -594,7 +596,8 @@ void TMainForm::ApplyCommands(const CommandTable& table) {
       Cmd::New,   Cmd::Open, Cmd::Save,      Cmd::SaveAs,   Cmd::Exit, Cmd::Collapse, Cmd::Expand,
       Cmd::Start, Cmd::Stop, Cmd::StayOnTop, Cmd::Settings, Cmd::Help, Cmd::About};
   auto available = [](Cmd cmd) {
-    return std::find(std::begin(kAvailable), std::end(kAvailable), cmd) != std::end(kAvailable);
+    return std::find(std::begin(kAvailable), std::end(kAvailable), cmd) != std::end(kAvailable) ||
+           IsEditCommand(cmd);
   };
   for (size_t i = 0; i < size_t(Cmd::Count); ++i) {
     const Cmd cmd = Cmd(i);

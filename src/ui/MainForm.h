@@ -41,6 +41,9 @@ class TagTableModel;
 class ProtocolModel;
 class RunStatePanel;
 class TRecentFiles;
+class TreeEditor;
+class EditPrompts;
+struct EditOutcome;
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
@@ -84,7 +87,7 @@ class TMainForm : public QMainWindow {
   bool Running() const { return m_running; }
   bool HiddenToTray() const { return m_hiddenToTray; }
   const QString& ProjectPath() const { return m_projectPath; }
-  uint16_t NextPort() const { return m_nextPort; }
+  uint16_t NextPort() const;
   Page CurrentPage() const;
   QAction* Action(Cmd cmd) const { return m_actions[size_t(cmd)]; }
   TreeMenu CurrentTreeMenu() const { return m_treeMenu; }
@@ -110,6 +113,11 @@ class TMainForm : public QMainWindow {
   QTimer* RefreshTimer() const { return m_timer1; }
   // The "Десятичный"/"HEX" menu for a row of "Состояние", or null (Bool rows, no row).
   QMenu* ValueModeMenu(int row);
+  // The editing commands (ui/TreeEditing.h); tests answer its questions with their prompts.
+  TreeEditor& Editor() const { return *m_editor; }
+  QMenu* TagListMenu() const { return m_tagListMenu; }
+  // The selected rows of the tag list on "Настройки", in row order.
+  std::vector<TModbusRegister*> SelectedTags() const;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -141,6 +149,8 @@ class TMainForm : public QMainWindow {
   void NewCommand();
   void OpenCommand();
   void SettingsCommand();
+  void ConnectEditCommands();
+  void ApplyEdit(const EditOutcome& outcome);
 
   std::unique_ptr<Session> m_session;
   TQtHost* m_host = nullptr;
@@ -152,7 +162,6 @@ class TMainForm : public QMainWindow {
   bool m_hiddenToTray = false;
   bool m_trayAvailable = false;
   bool m_trayFallbackLogged = false;
-  uint16_t m_nextPort = 502;
   QString m_projectPath;
   QString m_lastOpen = QStringLiteral("xml");
   QTreeWidgetItem* m_serversRoot = nullptr;
@@ -192,6 +201,9 @@ class TMainForm : public QMainWindow {
   QTimer* m_activateTimer = nullptr;
   int m_activateTicks = 0;
   TAscZeroForm* m_zeroForm = nullptr;
+  std::unique_ptr<EditPrompts> m_prompts;
+  std::unique_ptr<TreeEditor> m_editor;
+  QMenu* m_tagListMenu = nullptr;
 };
 
 }  // namespace velkor
