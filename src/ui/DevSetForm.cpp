@@ -105,8 +105,9 @@ void TDevSettForm::SetFields(const DeviceFields& fields, bool running) {
   m_from->setText(Q(fields.From));
   m_to->setText(Q(fields.To));
   m_opc->setText(Q(fields.ProgID));
-  for (QWidget* w :
-       std::initializer_list<QWidget*>{m_name, m_number, m_description, m_bitsMerge, m_regsMerge})
+  // Running: only the answering settings are taken, so only they can be edited.
+  for (QWidget* w : std::initializer_list<QWidget*>{m_name, m_number, m_description, m_bitsMerge,
+                                                    m_regsMerge, m_opc})
     w->setEnabled(!running);
   AnswerChanged();
 }

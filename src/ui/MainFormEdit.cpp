@@ -24,9 +24,11 @@ namespace velkor {
 namespace {
 constexpr int kObjectRole = Qt::UserRole + 1;  // as the lists of MainForm.cpp store rows
 
+// Tree nodes keep their object as an integer, list rows as a pointer.
 const void* ItemObject(const QTreeWidgetItem* item) {
   return reinterpret_cast<const void*>(item->data(0, kObjectRole).value<quintptr>());
 }
+void* RowObject(const QTreeWidgetItem* item) { return item->data(0, kObjectRole).value<void*>(); }
 }  // namespace
 
 uint16_t TMainForm::NextPort() const { return m_editor->NextPort(); }
@@ -97,16 +99,14 @@ void TMainForm::ConnectEditCommands() {
   connect(m_serverSettingsButton, &QPushButton::clicked, this,
           [this] { ApplyEdit(m_editor->EditServer(SelectedNode().Server)); });
   connect(m_devWork, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
-    auto* device = static_cast<TDeviceClass*>(const_cast<void*>(ItemObject(item)));
+    auto* device = static_cast<TDeviceClass*>(RowObject(item));
     TModbusTCPServer* server = SelectedNode().Server;
     if (!device || !server || server->Devices().IndexOf(device) < 0) return;
     m_editor->EditDevice(device, m_running);
-    const int row = m_devWork->indexOfTopLevelItem(item);
     item->setText(0, QString::fromStdString(device->DisplayName()));
     item->setText(1, device->NoReply ? tr("Нет") : tr("Да"));
     item->setText(2, QString::number(device->ReplyTimeout.load()));
     item->setText(3, QString::fromStdString(device->Description));
-    Q_UNUSED(row);
   });
 
   // The tag list of "Настройки": several rows, its own menu; a selection enables delete

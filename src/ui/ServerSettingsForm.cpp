@@ -31,6 +31,9 @@ TServSett::TServSett(QWidget* parent, std::vector<std::string> ports, bool listP
   m_comPort = new QComboBox(m_comFrame);
   m_comPort->setEditable(true);
   m_comPort->setInsertPolicy(QComboBox::NoInsert);
+  // Long /dev/serial/by-id names must not widen the dialog; the open list shows them whole.
+  m_comPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  m_comPort->setMinimumContentsLength(12);
   if (listPorts && ports.empty()) ports = SerialPortNames();
   for (const std::string& port : ports) m_comPort->addItem(Q(port));
   m_comPort->setEditText(QStringLiteral("COM1"));

@@ -101,7 +101,8 @@ DeviceFields LoadDeviceFields(const TDeviceClass& device) {
   fields.RegsMerge = device.Space().RegsMerge;
   fields.Answer = !device.NoReply;
   fields.From = std::to_string(device.ReplyTimeout.load());
-  fields.To = std::to_string(device.ReplyTimeoutTo.load());
+  // No upper bound shows as an empty "до", which a new "от" alone then passes.
+  if (const uint32_t to = device.ReplyTimeoutTo.load()) fields.To = std::to_string(to);
   fields.ProgID = device.ProgID;
   return fields;
 }

@@ -3,9 +3,8 @@
 // clipboard after its objects are gone.
 #include <QTemporaryDir>
 #include <QTest>
-#include <deque>
-#include <functional>
 
+#include "ScriptedPrompts.h"
 #include "model/DeviceClass.h"
 #include "model/ModbusRegister.h"
 #include "model/TagRegistry.h"
@@ -15,63 +14,6 @@
 using namespace velkor;
 
 namespace {
-
-// Answers in order; an unexpected question is answered "Отмена".
-struct ScriptedPrompts : EditPrompts {
-  std::deque<std::function<bool(ServerFields&)>> servers;
-  std::deque<std::function<bool(DeviceFields&)>> devices;
-  std::deque<std::string> texts;  // "\x01": cancel
-  std::string openPath, savePath;
-  bool yes = false;
-  std::vector<ServerFields> proposedServers;
-  std::vector<DeviceFields> proposedDevices;
-  std::vector<std::string> captions, errors, infos, questions;
-  std::vector<std::vector<std::string>> lists;
-
-  bool AskServer(ServerFields& f) override {
-    proposedServers.push_back(f);
-    if (servers.empty()) return false;
-    auto answer = servers.front();
-    servers.pop_front();
-    return answer(f);
-  }
-  bool AskDevice(DeviceFields& f, const std::string& caption, bool) override {
-    proposedDevices.push_back(f);
-    captions.push_back(caption);
-    if (devices.empty()) return false;
-    auto answer = devices.front();
-    devices.pop_front();
-    return answer(f);
-  }
-  bool AskText(const std::string&, std::string& text) override {
-    if (texts.empty() || texts.front() == "\x01") return false;
-    text = texts.front();
-    texts.pop_front();
-    return true;
-  }
-  std::string AskOpenTemplate() override { return openPath; }
-  std::string AskSaveTemplate() override { return savePath; }
-  void Error(const std::string& t) override { errors.push_back(t); }
-  void Information(const std::string& t) override { infos.push_back(t); }
-  bool AskYesNo(const std::string& t) override {
-    questions.push_back(t);
-    return yes;
-  }
-  void ShowTagList(const std::vector<std::string>& names) override { lists.push_back(names); }
-};
-
-std::function<bool(ServerFields&)> ServerAnswer(std::function<void(ServerFields&)> edit) {
-  return [edit](ServerFields& f) {
-    edit(f);
-    return true;
-  };
-}
-std::function<bool(DeviceFields&)> DeviceAnswer(std::function<void(DeviceFields&)> edit) {
-  return [edit](DeviceFields& f) {
-    edit(f);
-    return true;
-  };
-}
 
 // S.Dev: Top; group G with Used (read by the script of Scr) and sub-group H with Deep.
 // S.Other: empty. T.Dev2 with tag X.
