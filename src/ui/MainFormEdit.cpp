@@ -62,7 +62,13 @@ void TMainForm::ConnectEditCommands() {
   on(Cmd::DeleteGroup, [&e](const NodeObject& n) { return e.DeleteGroup(n.Group); });
   on(Cmd::EditGroup, [&e](const NodeObject& n) { return e.EditGroup(n.Group); });
   on(Cmd::AddTag, [&e](const NodeObject& n) { return e.AddTag(n); });
-  on(Cmd::DeleteTag, [this, &e](const NodeObject& n) { return e.DeleteTags(n, SelectedTags()); });
+  on(Cmd::DeleteTag, [this, &e](const NodeObject& n) {
+    // The list lets go of its rows first: a question about a used tag may repaint it after
+    // an earlier tag of the selection is gone.
+    const std::vector<TModbusRegister*> tags = SelectedTags();
+    m_settingsTagModel->Clear();
+    return e.DeleteTags(n, tags);
+  });
   on(Cmd::Duplicate, [this, &e](const NodeObject& n) { return e.Duplicate(n, SelectedTags()); });
   on(Cmd::MoveUp, [&e](const NodeObject& n) { return e.Move(n, true); });
   on(Cmd::MoveDown, [&e](const NodeObject& n) { return e.Move(n, false); });

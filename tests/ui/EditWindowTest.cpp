@@ -270,6 +270,46 @@ class EditWindowTest : public QObject {
     form.StopEmulation();
   }
 
+  // After deleting tags with a group selected the list shows that group's tags; a used tag
+  // stays, and its question comes while the list holds no deleted rows. A new project
+  // empties the clipboard.
+  void DeleteTagsWithAGroupSelected() {
+    TMainForm form;
+    ScriptedPrompts prompts;
+    form.Editor().SetPrompts(prompts);
+    Session& session = form.GetSession();
+    LoadProjectText(
+        session.GetProject(),
+        "<Servers><Server><Name>S</Name><Device><Name>D</Name>"
+        "<Groups><Items><Name>MainGroup</Name><Items><Name>G</Name></Items></Items></Groups>"
+        "<Register><Name>A</Name><Addr>0</Addr><Group>S.D.G</Group><WorkType>2</WorkType>"
+        "</Register>"
+        "<Register><Name>B</Name><Addr>1</Addr><Group>S.D.G</Group><WorkType>2</WorkType>"
+        "</Register>"
+        "<Register><Name>C</Name><Addr>2</Addr><Group>S.D.G</Group><WorkType>2</WorkType>"
+        "</Register>"
+        "<Register><Name>Scr</Name><Addr>3</Addr><RegFullName>S.D.Scr</RegFullName>"
+        "<Script><Line>x := b;</Line></Script><RegVals><RegVal><RegFullName>S.D.G.B"
+        "</RegFullName><ValName>b</ValName></RegVal></RegVals><WorkType>5</WorkType></Register>"
+        "</Device></Server></Servers>");
+    ResolveScriptReferences(session.GetProject());
+    form.BuildTree(form.DevicesTree(), true);
+    TDeviceClass* device = session.Servers().Items(0)->Devices().Items(0);
+    Select(form, device->FindGroup("S.D.G"));
+    QCOMPARE(form.SettingsTagView()->model()->rowCount(), 3);
+    form.SettingsTagView()->selectAll();
+    QVERIFY(form.Action(Cmd::DeleteTag)->isEnabled());
+    form.Action(Cmd::DeleteTag)->trigger();
+    QCOMPARE(prompts.questions.size(), size_t(1));
+    QCOMPARE(form.SettingsTagView()->model()->rowCount(), 1);
+    QCOMPARE(form.SettingsTagView()->model()->index(0, 0).data().toString(), QString("B"));
+    form.SettingsTagView()->selectAll();
+    form.Editor().CopyTags(form.SelectedTags());
+    QCOMPARE(form.Editor().ClipboardCount(), 1);
+    form.ResetProject();
+    QCOMPARE(form.Editor().ClipboardCount(), 0);
+  }
+
   // The server page's "Настройки" opens the dialog for that server and shows the result.
   void ServerSettingsButton() {
     TMainForm form;
