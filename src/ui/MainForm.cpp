@@ -36,7 +36,6 @@
 #include "ui/AboutForm.h"
 #include "ui/AppIcon.h"
 #include "ui/AscZeroForm.h"
-#include "ui/EditDialogs.h"
 #include "ui/Manual.h"
 #include "ui/ProtocolModel.h"
 #include "ui/QtHost.h"
