@@ -24,6 +24,7 @@
 #include "project/Session.h"
 #include "ui/DevSetForm.h"
 #include "ui/MainForm.h"
+#include "ui/RegListForm.h"
 #include "ui/SerialPorts.h"
 #include "ui/ServerSettingsForm.h"
 #include "ui/TagTableModel.h"
@@ -133,6 +134,11 @@ class EditWindowTest : public QObject {
     running.setWindowTitle("Насос (7)");
     running.SetFields(device, true);
     Shot(&running, "edit-device-running");
+
+    TRegListForm users;
+    users.SetNames({"Цех.Насос.Датчики.Давление", "Цех.Насос.Скрипт"});
+    QCOMPARE(users.List()->topLevelItem(1)->text(0), QString("2"));
+    Shot(&users, "edit-tag-list");
   }
 
   void SerialPortsInLinuxOrder() {
