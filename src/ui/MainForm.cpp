@@ -45,6 +45,7 @@
 #include "ui/RecentFiles.h"
 #include "ui/TagEditor.h"
 #include "ui/TagTableModel.h"
+#include "ui/TreeEditing.h"
 #include "ui/TuneForm.h"
 #include "ui/ValueForm.h"
 
@@ -165,6 +166,7 @@ TMainForm::TMainForm(QWidget* parent)
   CreateMenus();
   CreatePages();
   ConnectTagTools();
+  ConnectEditCommands();
 
   m_runPanel = new RunStatePanel(this);
   m_pathPanel = new QLabel(this);
@@ -419,7 +421,6 @@ void TMainForm::CreatePages() {
   m_serverName->setReadOnly(true);
   m_serverDesc->setReadOnly(true);
   m_serverSettingsButton = new QPushButton(tr("Настройки"), serverPage);
-  m_serverSettingsButton->setEnabled(false);  // the server dialog comes with editing
   auto* fields = new QFormLayout;
   fields->addRow(tr("Имя сервера"), m_serverName);
   fields->addRow(tr("Описание"), m_serverDesc);
@@ -575,7 +576,7 @@ QTreeWidgetItem* TMainForm::BuildTree(QTreeWidget* tree, bool withGroups) {
 
 void TMainForm::ResetProject() {
   m_projectPath.clear();
-  m_nextPort = 502;
+  m_editor->Reset();  // before the project goes: a cut device still has registered tags
   {
     const QSignalBlocker block(m_tree);
     m_tree->setCurrentItem(nullptr);
@@ -600,7 +601,8 @@ void TMainForm::ApplyCommands(const CommandTable& table) {
                                        Cmd::About, Cmd::Constants, Cmd::FindTag,  Cmd::CheckCrc};
   // clang-format on
   auto available = [](Cmd cmd) {
-    return std::find(std::begin(kAvailable), std::end(kAvailable), cmd) != std::end(kAvailable);
+    return std::find(std::begin(kAvailable), std::end(kAvailable), cmd) != std::end(kAvailable) ||
+           IsEditCommand(cmd);
   };
   for (size_t i = 0; i < size_t(Cmd::Count); ++i) {
     const Cmd cmd = Cmd(i);
@@ -838,7 +840,7 @@ void TMainForm::NewCommand() { ResetProject(); }
 QTableView* TMainForm::SettingsTagView() const { return m_tagEditor->TagListView(); }
 
 void TMainForm::ConnectTagTools() {
-  // The device dialog comes with tree editing: it sets m_tagEditor->EditDevice here.
+  // The device dialog (EditDevice) is wired with the editing commands.
   m_tagEditor->DeviceChanged = [this](TDeviceClass* device) {
     if (QTreeWidgetItem* node = FindNodeOf(device)) node->setText(0, Q(DeviceNodeText(*device)));
   };

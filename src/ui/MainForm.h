@@ -42,6 +42,9 @@ class TagEditor;
 class ProtocolModel;
 class RunStatePanel;
 class TRecentFiles;
+class TreeEditor;
+class EditPrompts;
+struct EditOutcome;
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
@@ -85,7 +88,7 @@ class TMainForm : public QMainWindow {
   bool Running() const { return m_running; }
   bool HiddenToTray() const { return m_hiddenToTray; }
   const QString& ProjectPath() const { return m_projectPath; }
-  uint16_t NextPort() const { return m_nextPort; }
+  uint16_t NextPort() const;
   Page CurrentPage() const;
   QAction* Action(Cmd cmd) const { return m_actions[size_t(cmd)]; }
   TreeMenu CurrentTreeMenu() const { return m_treeMenu; }
@@ -112,6 +115,11 @@ class TMainForm : public QMainWindow {
   QTimer* RefreshTimer() const { return m_timer1; }
   // The "Десятичный"/"HEX" menu for a row of "Состояние", or null (Bool rows, no row).
   QMenu* ValueModeMenu(int row);
+  // The editing commands (ui/TreeEditing.h); tests answer its questions with their prompts.
+  TreeEditor& Editor() const { return *m_editor; }
+  QMenu* TagListMenu() const { return m_tagListMenu; }
+  // The selected rows of the tag list on "Настройки", in row order.
+  std::vector<TModbusRegister*> SelectedTags() const;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -145,6 +153,8 @@ class TMainForm : public QMainWindow {
   void SettingsCommand();
   // The tag editor's page and the windows of "Проект" and "Утилиты".
   void ConnectTagTools();
+  void ConnectEditCommands();
+  void ApplyEdit(const EditOutcome& outcome);
 
   std::unique_ptr<Session> m_session;
   TQtHost* m_host = nullptr;
@@ -156,7 +166,6 @@ class TMainForm : public QMainWindow {
   bool m_hiddenToTray = false;
   bool m_trayAvailable = false;
   bool m_trayFallbackLogged = false;
-  uint16_t m_nextPort = 502;
   QString m_projectPath;
   QString m_lastOpen = QStringLiteral("xml");
   QTreeWidgetItem* m_serversRoot = nullptr;
@@ -195,6 +204,9 @@ class TMainForm : public QMainWindow {
   QTimer* m_activateTimer = nullptr;
   int m_activateTicks = 0;
   TAscZeroForm* m_zeroForm = nullptr;
+  std::unique_ptr<EditPrompts> m_prompts;
+  std::unique_ptr<TreeEditor> m_editor;
+  QMenu* m_tagListMenu = nullptr;
 };
 
 }  // namespace velkor

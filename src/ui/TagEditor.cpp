@@ -1,5 +1,7 @@
 #include "ui/TagEditor.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QEnterEvent>
 #include <QFontDatabase>
@@ -601,8 +603,12 @@ void TagEditor::TypeChanged() {
 }
 
 std::vector<TModbusRegister*> TagEditor::SelectedTags() const {
+  // In list order, whatever order the rows were picked in.
+  QModelIndexList rows = m_list->selectionModel()->selectedRows();
+  std::sort(rows.begin(), rows.end(),
+            [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
   std::vector<TModbusRegister*> tags;
-  for (const QModelIndex& index : m_list->selectionModel()->selectedRows())
+  for (const QModelIndex& index : rows)
     if (TModbusRegister* tag = m_model->Tag(index.row())) tags.push_back(tag);
   return tags;
 }
