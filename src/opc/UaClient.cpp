@@ -258,9 +258,13 @@ void UaClient::Open(const std::string& endpointUrl) {
   m_keeper = std::thread([this] { Keeper(); });
 }
 
-void UaClient::OpenChannel(const std::string& endpointUrl) { Open(endpointUrl); }
+void UaClient::OpenChannel(const std::string& endpointUrl) {
+  m_wantSession = false;
+  Open(endpointUrl);
+}
 
 void UaClient::Connect(const std::string& endpointUrl) {
+  m_wantSession = true;
   Open(endpointUrl);
   try {
     const std::string nonce = RandomBytes(32);
@@ -429,6 +433,11 @@ void UaClient::Keeper() {
     const bool ping = now >= m_lastTraffic + m_options.keepAliveInterval;
     if (!renew && !ping) continue;
     const bool session = m_session;
+    // While the session is being made, its own requests show that the server lives.
+    if (!renew && m_wantSession && !session) {
+      m_lastTraffic = now;
+      continue;
+    }
     lock.unlock();
     try {
       if (renew) {

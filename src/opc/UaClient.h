@@ -139,6 +139,7 @@ class UaClient {
   uint32_t m_nextRequestId = 1;
   NodeId m_authToken;
   bool m_session = false;
+  bool m_wantSession = false;  // set before the keeper starts
   bool m_lost = false;
   bool m_stopping = false;
   bool m_lostReported = false;

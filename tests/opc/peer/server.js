@@ -57,6 +57,7 @@ async function main() {
   add("Total", "Int32", -123456);
   add("Big", "Int64", [0x7fffffff, 0xffffffff]);
   add("Name", "String", "Ёмкость 1");
+  add("Text", "String", "");
   add("Serial", "UInt32", 4000000000, false);
   add("Stamp", "DateTime", new Date(Date.UTC(2024, 0, 2, 3, 4, 5, 600)));
   // Changes every 100 ms: subscriptions see it move.
