@@ -9,9 +9,10 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
-#include "fuzz/FuzzServer.h"
 #include "opc/UaServices.h"
 #include "opc/UaTransport.h"
 
@@ -20,6 +21,12 @@ using namespace velkor::opc;
 namespace {
 
 const TransportLimits kLimits{8192, 8192, 1 << 16, 16};
+
+void Check(bool ok, const char* what) {
+  if (ok) return;
+  std::fprintf(stderr, "opc_message_fuzz: %s\n", what);
+  std::abort();
+}
 
 template <class Decode>
 void Try(std::span<const uint8_t> body, Decode decode) {
@@ -59,7 +66,7 @@ void DecodeAll(std::span<const uint8_t> body) {
       return;  // kinds kept but not written back (DataValue, DiagnosticInfo in a Variant)
     }
     UaReader again(once);
-    velkor::fuzz::Check(Encode(again.Variant()) == once, "a Variant does not survive a round trip");
+    Check(Encode(again.Variant()) == once, "a Variant does not survive a round trip");
   });
 }
 
@@ -74,9 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t at = 0; at < stream.size(); at += stride) {
       assembler.Feed(std::span(stream).subspan(at, std::min(stride, stream.size() - at)),
                      [](ServerMessage&& m) { DecodeAll(m.body); });
-      velkor::fuzz::Check(
-          assembler.Buffered() <= kLimits.maxMessageSize + kLimits.receiveBufferSize,
-          "the assembler buffers beyond its limits");
+      Check(assembler.Buffered() <= kLimits.maxMessageSize + kLimits.receiveBufferSize,
+            "the assembler buffers beyond its limits");
     }
   } catch (const OpcError&) {
   }
