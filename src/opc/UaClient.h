@@ -53,7 +53,9 @@ class UaClient {
  public:
   // Called on the publisher thread, holding no client lock.
   using DataChangeHandler = std::function<void(uint32_t clientHandle, const DataValue& value)>;
-  // Called once per connection when it is lost (not after Disconnect), holding no client lock.
+  // Called once per connection when it is lost (not after Disconnect), holding no client lock,
+  // on a client thread or on the caller whose request timed out; it must not call Disconnect
+  // (which joins those threads): it only tells the owner, who disconnects from its own thread.
   using LostHandler = std::function<void(const std::string& reason)>;
   // Called on the publisher thread when the server reports a status change of a subscription
   // (BadShutdown, BadTimeout, ...).
