@@ -13,6 +13,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -38,17 +40,19 @@ class OpcPeer {
 #if defined(VELKOR_NODE) && defined(VELKOR_OPC_PEER_DIR)
     int in[2], out[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const std::string script = std::string(VELKOR_OPC_PEER_DIR) + "/server.js";
     // A folder per server: peers started at once by parallel tests never share one.
     static int s_count = 0;
     m_pki = std::string(VELKOR_OPC_PKI) + "/" + std::to_string(::getpid()) + "-" +
             std::to_string(++s_count);
+    std::filesystem::create_directories(m_pki);
+    const std::string script = std::string(VELKOR_OPC_PEER_DIR) + "/server.js";
     const std::string& pki = m_pki;
+    const std::string log = m_pki + "/stderr.txt";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const char* argv[] = {VELKOR_NODE, script.c_str(), pki.c_str(), nullptr};
     if (posix_spawn(&m_pid, VELKOR_NODE, &actions, nullptr, const_cast<char**>(argv), environ) != 0)
       m_pid = -1;
@@ -65,6 +69,11 @@ class OpcPeer {
 
   const std::string& Url() const { return m_url; }
   pid_t Pid() const { return m_pid; }
+  // What the server wrote to its standard error, for a failure message.
+  std::string Errors() const {
+    std::ifstream in(m_pki + "/stderr.txt");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
 
   void Stop() {
     if (m_pid > 0) {

@@ -42,7 +42,7 @@ class UaClientTest : public ::testing::Test {
       if (std::getenv("VELKOR_OPC_PEER_REQUIRED")) FAIL() << missing;
       GTEST_SKIP() << missing;
     }
-    ASSERT_FALSE(s_peer->Url().empty()) << "the OPC UA peer did not start";
+    ASSERT_FALSE(s_peer->Url().empty()) << "the OPC UA peer did not start: " << s_peer->Errors();
   }
   static const std::string& Url() { return s_peer->Url(); }
 
@@ -206,7 +206,7 @@ TEST_F(UaClientTest, RenewsTheChannelBeforeItsLifetimeEnds) {
 
 TEST_F(UaClientTest, NoticesAFrozenServer) {
   velkor::testing::OpcPeer peer;  // its own server: this one is paused
-  ASSERT_FALSE(peer.Url().empty());
+  ASSERT_FALSE(peer.Url().empty()) << peer.Errors();
   ClientOptions options;
   options.requestTimeout = 1500ms;
   options.keepAliveInterval = 200ms;
@@ -229,7 +229,7 @@ TEST_F(UaClientTest, NoticesAFrozenServer) {
 
 TEST_F(UaClientTest, NoticesAServerThatStops) {
   velkor::testing::OpcPeer peer;
-  ASSERT_FALSE(peer.Url().empty());
+  ASSERT_FALSE(peer.Url().empty()) << peer.Errors();
   UaClient client;
   std::atomic<int> lost{0};
   client.SetLostHandler([&](const std::string&) { ++lost; });
