@@ -10,7 +10,10 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(g++ cmake ninja-build ccache pkg-config libgtest-dev libgmock-dev libbenchmark-dev locales
-  libmodbus-dev mbpoll socat libpugixml-dev qt6-base-dev qt6-translations-l10n fonts-dejavu-core)
+  libmodbus-dev mbpoll socat libpugixml-dev qt6-base-dev qt6-translations-l10n fonts-dejavu-core
+  nodejs)
+# npm for the OPC client's test peer; a nodejs from elsewhere may bring its own.
+command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 deps() {
@@ -62,6 +65,9 @@ case "${1:-}" in
   test)
     deps
     comma_locale
+    # The OPC client's peer (node-opcua), exactly as pinned in its package-lock.json.
+    (cd tests/opc/peer && npm ci --no-audit --no-fund --loglevel=error)
+    export VELKOR_OPC_PEER_REQUIRED=1
     build build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_SANITIZE=ON
     ctest --test-dir build/test --output-on-failure -j "$JOBS"
     ;;
@@ -81,7 +87,7 @@ case "${1:-}" in
     PACKAGES+=(clang libclang-rt-14-dev)  # libFuzzer and the sanitizers' runtimes
     deps
     CC=clang CXX=clang++ build_targets build/fuzz \
-      "script_fuzz tcp_stream_fuzz rtu_frame_fuzz project_file_fuzz" \
+      "script_fuzz tcp_stream_fuzz rtu_frame_fuzz project_file_fuzz opc_message_fuzz" \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_FUZZ=ON -DVELKOR_TESTS=ON
     # Seeds per fuzzer; what a run finds is kept in build/fuzz/corpus for the next one.
     declare -A seeds=(
@@ -89,8 +95,9 @@ case "${1:-}" in
       [tcp_stream_fuzz]=tests/fuzz/seeds/tcp_stream_fuzz
       [rtu_frame_fuzz]=tests/fuzz/seeds/rtu_frame_fuzz
       [project_file_fuzz]="tests/fuzz/seeds/project_file_fuzz examples"
+      [opc_message_fuzz]=tests/fuzz/seeds/opc_message_fuzz
     )
-    for f in script_fuzz tcp_stream_fuzz rtu_frame_fuzz project_file_fuzz; do
+    for f in script_fuzz tcp_stream_fuzz rtu_frame_fuzz project_file_fuzz opc_message_fuzz; do
       exe=$(find build/fuzz -name "$f" -type f -perm -u+x -print -quit)
       mkdir -p "build/fuzz/corpus/$f" build/fuzz/findings
       echo "velkor.sh: fuzzing $f for ${FUZZ_SECONDS:-60} s"

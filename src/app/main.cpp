@@ -4,7 +4,7 @@
 //   velkor --check PROJECT.xml [--save-as OUT.xml] load, summarise, compile the scripts,
 //                                                  optionally rewrite
 // Exit statuses: 0 success, 2 bad usage, a project that cannot be loaded or a failed start,
-// 3 a tag script that does not compile.
+// 3 a tag script that does not compile, 4 an OPC tag whose server or item cannot work.
 
 #include <poll.h>
 #include <pthread.h>
@@ -23,6 +23,8 @@
 #include "app/Version.h"
 #include "model/Clock.h"
 #include "model/ModbusRegister.h"
+#include "model/TagRegistry.h"
+#include "opc/OpcCheck.h"
 #include "project/Session.h"
 #include "runtime/CrashReport.h"
 #include "runtime/Log.h"
@@ -35,6 +37,7 @@ constexpr int kExitUsage = 2;
 constexpr int kExitLoad = 2;
 constexpr int kExitStart = 2;
 constexpr int kExitScript = 3;
+constexpr int kExitOPC = 4;
 
 void PrintHelp() {
   std::printf(
@@ -56,7 +59,8 @@ void PrintHelp() {
       "  --version           show the version and exit\n\n"
       "Exit status: 0 success, 2 bad usage, a project that cannot be loaded or a start\n"
       "that failed (a start script raised an error), 3 a tag script that does not\n"
-      "compile (--check).\n");
+      "compile (--check), 4 an OPC tag whose server is no opc.tcp:// URL or whose item\n"
+      "is no NodeId (--check).\n");
 }
 
 int UsageError(const std::string& message) {
@@ -85,6 +89,19 @@ void PrintScriptFailure(const TModbusRegister& tag, const ScriptCompileResult& r
                result.Message.c_str());
 }
 
+// Names each OPC tag whose server or item can never work; true when there is none.
+bool ReportOPCProblems() {
+  bool ok = true;
+  Registry().ForEach([&](const TModbusRegister* tag) {
+    for (const std::string& problem : OPCTagProblems(*tag)) {
+      std::fprintf(stderr, "velkor: %s: %s\n", tag->FullName().c_str(), problem.c_str());
+      ok = false;
+    }
+  });
+  std::fflush(stderr);
+  return ok;
+}
+
 // Compiles every script tag and names each that fails; true when all compile.
 bool ReportScriptErrors(Session& session) {
   const auto failures = session.CompileScripts();
@@ -101,6 +118,7 @@ int Check(const Options& options) {
               project.TagCount());
   std::fflush(stdout);
   const bool scriptsOk = ReportScriptErrors(session);
+  const bool opcOk = ReportOPCProblems();
   if (!options.saveAs.empty()) {
     try {
       session.Save(options.saveAs);
@@ -109,7 +127,8 @@ int Check(const Options& options) {
       return kExitLoad;
     }
   }
-  return scriptsOk ? 0 : kExitScript;
+  if (!scriptsOk) return kExitScript;
+  return opcOk ? 0 : kExitOPC;
 }
 
 std::string FormatLocal(int64_t ms1601) {

@@ -139,6 +139,42 @@ TEST_F(Cli, CheckNamesScriptsThatDoNotCompile) {
   EXPECT_EQ(check.out.find("Good"), std::string::npos) << check.out;
 }
 
+TEST_F(Cli, CheckNamesOPCTagsThatCannotWork) {
+  const fs::path file = Write("opc.xml", R"(<Servers>
+<Server>
+<Name>L</Name>
+<Mode>TRUE</Mode>
+<Device>
+<Name>P</Name>
+<Number>1</Number>
+<Register>
+<Name>Good</Name>
+<WorkType>6</WorkType>
+<ProgID>opc.tcp://127.0.0.1:4840/plc</ProgID>
+<OPCItem>ns=2;s=Tank.Level</OPCItem>
+</Register>
+<Register>
+<Name>Da</Name>
+<Addr>1</Addr>
+<WorkType>6</WorkType>
+<ProgID>Vendor.Server.1</ProgID>
+<OPCItem>Tank.Level</OPCItem>
+</Register>
+</Device>
+</Server>
+</Servers>
+)");
+  const Result check = Velkor("--check " + file.string());
+  EXPECT_EQ(check.status, 4) << check.out;
+  EXPECT_NE(check.out.find("velkor: L.P.Da: OPC server \"Vendor.Server.1\" is not an endpoint"),
+            std::string::npos)
+      << check.out;
+  EXPECT_NE(check.out.find("velkor: L.P.Da: OPC item \"Tank.Level\" is not a NodeId"),
+            std::string::npos)
+      << check.out;
+  EXPECT_EQ(check.out.find("Good"), std::string::npos) << check.out;
+}
+
 // A headless run on a copy of the example with a port the system chooses.
 TEST_F(Cli, HeadlessServesTheExampleAndStopsOnSigterm) {
   std::string project = Slurp(kDemo);
