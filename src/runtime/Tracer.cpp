@@ -58,7 +58,9 @@ void TTracer::AddTrace(const uint8_t* bytes, size_t length, const TraceSource& s
   unit->Length = uint32_t(std::min<size_t>(length, UINT32_MAX));
   std::copy_n(bytes, std::min(length, TTraceUnit::kKeep), unit->Data);
   unit->Direction = direction;
-  unit->Time = LocalNowOle();
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  unit->TimeUs = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
+  unit->Time = LocalOleOfUnixMs(unit->TimeUs / 1000);
   unit->Connection = source;
   // Formatted before taking the lock, which the tracer thread wants too.
   const std::string line = SaveToFile() ? unit->ToText() + "\n" : std::string();
@@ -95,6 +97,11 @@ void TTracer::SetOnTrace(Viewer viewer) {
 size_t TTracer::RecordCount() const {
   LockGuard guard(ThreadLock());
   return m_records.size();
+}
+
+std::vector<std::shared_ptr<const TTraceUnit>> TTracer::Records() const {
+  LockGuard guard(ThreadLock());
+  return {m_records.begin(), m_records.end()};
 }
 
 void TTracer::SetSaveToFile(bool on) {

@@ -11,16 +11,23 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "runtime/AuxilThread.h"
 
 namespace velkor {
 
 // Who took or sent a frame: the viewer filters by server and tells TCP from RTU.
+// The addresses let a capture file show each TCP frame on its own connection; they are
+// copied from the connection once, so tracing a frame costs no system call. Zero: unknown.
 struct TraceSource {
   enum class Kind : uint8_t { Tcp, Rtu };
   Kind kind = Kind::Tcp;
   const void* server = nullptr;  // identity only; never dereferenced by the tracer
+  uint32_t peerAddress = 0;      // the master's IPv4 address, host byte order
+  uint32_t localAddress = 0;     // the address the master reached, host byte order
+  uint16_t peerPort = 0;         // the master's port
+  uint16_t localPort = 0;        // the server's port
 };
 
 struct TTraceUnit {
@@ -29,7 +36,8 @@ struct TTraceUnit {
   uint8_t Data[kKeep] = {};
   uint8_t Direction = 0;  // 1 received (request), 0 sent (reply)
   bool Shown = false;
-  double Time = 0;  // local OLE date-time
+  double Time = 0;     // local OLE date-time
+  int64_t TimeUs = 0;  // the same moment in microseconds since 1970-01-01 UTC (captures)
   TraceSource Connection;
 
   // "dd.MM.yyyy h:mm:ss - <Length> - <kept bytes as hex>"
@@ -55,6 +63,8 @@ class TTracer : public TAuxilThread {
   int32_t Depth() const { return m_depth.load(); }
   void SetDepth(int32_t depth) { m_depth.store(depth); }
   size_t RecordCount() const;
+  // The records held now, oldest first (a brief lock: pointers are copied, not frames).
+  std::vector<std::shared_ptr<const TTraceUnit>> Records() const;
 
   std::string FileName;
   bool SaveToFile() const { return m_saveToFile.load(); }

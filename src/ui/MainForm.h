@@ -41,6 +41,10 @@ class TagTableModel;
 class ProtocolModel;
 class RunStatePanel;
 class TRecentFiles;
+class TTraceLogForm;
+
+// What a node of a tree made by TMainForm::BuildTree stands for.
+NodeObject TreeItemNode(const QTreeWidgetItem* item);
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
@@ -108,6 +112,9 @@ class TMainForm : public QMainWindow {
   QString RunStateText() const;
   QLabel* PathPanel() const { return m_pathPanel; }
   QTimer* RefreshTimer() const { return m_timer1; }
+  TTraceLogForm* TraceLogForm() const { return m_traceForm; }
+  // "Трассировка": fills the trace window's tree (servers and devices) and shows it.
+  void ShowTraceWindow();
   // The "Десятичный"/"HEX" menu for a row of "Состояние", or null (Bool rows, no row).
   QMenu* ValueModeMenu(int row);
 
@@ -192,6 +199,7 @@ class TMainForm : public QMainWindow {
   QTimer* m_activateTimer = nullptr;
   int m_activateTicks = 0;
   TAscZeroForm* m_zeroForm = nullptr;
+  TTraceLogForm* m_traceForm = nullptr;
 };
 
 }  // namespace velkor
