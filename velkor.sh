@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(g++ cmake ninja-build ccache pkg-config libgtest-dev libgmock-dev libbenchmark-dev locales
-  libmodbus-dev mbpoll socat libpugixml-dev qt6-base-dev qt6-translations-l10n fonts-dejavu-core)
+  libmodbus-dev mbpoll socat tshark libpugixml-dev qt6-base-dev qt6-translations-l10n fonts-dejavu-core)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 deps() {
