@@ -1,8 +1,11 @@
 #pragma once
 // The frame tracer. Serving threads hand it every request they take and every reply they
-// send; while tracing is off that costs one relaxed atomic load. The tracer thread hands
-// new records to a viewer without ever blocking the serving threads: it only try-locks the
-// record list, collects the unshown records, and calls the viewer after releasing it.
+// send; while tracing is off that costs one relaxed atomic load. While it is on, a frame
+// costs one allocation and one compare-and-swap onto a lock-free stack: busy connections
+// never queue on a lock (on a loaded machine a preempted lock holder stalls them all). The
+// tracer thread moves the stack into the record list (writing the file lines), and hands
+// new records to a viewer without blocking anyone: it only try-locks the list, collects
+// the unshown records, and calls the viewer after releasing it.
 
 #include <atomic>
 #include <cstdint>
@@ -78,6 +81,11 @@ class TTracer : public TAuxilThread {
   void Execute() override;
 
  private:
+  struct Pending;
+  // Moves the waiting frames into m_records, oldest first; under ThreadLock().
+  void DrainPending();
+
+  std::atomic<Pending*> m_pending{nullptr};  // newest first
   std::atomic<bool> m_enabled{false};
   std::atomic<bool> m_saveToFile{false};
   std::atomic<int32_t> m_depth{100};
