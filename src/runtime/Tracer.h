@@ -2,10 +2,10 @@
 // The frame tracer. Serving threads hand it every request they take and every reply they
 // send; while tracing is off that costs one relaxed atomic load. While it is on, a frame
 // costs one allocation and one compare-and-swap onto a lock-free stack: busy connections
-// never queue on a lock, nor wait for another's file write. The
-// tracer thread moves the stack into the record list (writing the file lines), and hands
-// new records to a viewer without blocking anyone: it only try-locks the list, collects
-// the unshown records, and calls the viewer after releasing it.
+// never queue on a lock, nor wait for another's file write. The tracer thread moves the
+// stack into the record list (writing the file lines), and hands new records to a viewer
+// without blocking anyone: it only try-locks the list, collects the unshown records, and
+// calls the viewer after releasing it.
 
 #include <atomic>
 #include <cstdint>
