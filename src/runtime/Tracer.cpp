@@ -96,26 +96,37 @@ void TTracer::AddTrace(const uint8_t* bytes, size_t length, const TraceSource& s
   }
 }
 
-void TTracer::DrainPending() {
+void TTracer::DrainPending(bool trim) {
   Pending* top = m_pending.exchange(nullptr, std::memory_order_acquire);
   // The stack holds the newest first; reversed, it is in arrival order.
   Pending* oldest = nullptr;
+  size_t count = 0;
   while (top) {
     Pending* next = top->Next;
     top->Next = oldest;
     oldest = top;
     top = next;
+    ++count;
   }
+  // In a pass, frames the depth would trim at once never become records (on a busy line
+  // that is most of them): only their file lines are written.
+  const int32_t depth = Depth();
+  size_t skip = trim && depth > 0 && count > size_t(depth) ? count - size_t(depth) : 0;
   bool wrote = false;
   while (oldest) {
     Pending* next = oldest->Next;
-    std::shared_ptr<Pending> owner(oldest);
-    if (owner->ToFile && m_file) {
-      const std::string line = owner->Unit.ToText() + "\n";
+    if (oldest->ToFile && m_file) {
+      const std::string line = oldest->Unit.ToText() + "\n";
       std::fputs(line.c_str(), m_file);
       wrote = true;
     }
-    m_records.push_back(std::shared_ptr<TTraceUnit>(owner, &owner->Unit));
+    if (skip > 0) {
+      --skip;
+      delete oldest;
+    } else {
+      std::shared_ptr<Pending> owner(oldest);
+      m_records.push_back(std::shared_ptr<TTraceUnit>(owner, &owner->Unit));
+    }
     oldest = next;
   }
   if (wrote) std::fflush(m_file);
@@ -198,7 +209,7 @@ void TTracer::Execute() {
         std::this_thread::sleep_for(kPassPause);
         continue;
       }
-      DrainPending();
+      DrainPending(true);
       // Trimmed records are freed after the lock is released: on a busy line thousands
       // go per pass, and the serving threads must not wait for their deallocation.
       const int32_t depth = Depth();

@@ -82,8 +82,9 @@ class TTracer : public TAuxilThread {
 
  private:
   struct Pending;
-  // Moves the waiting frames into m_records, oldest first; under ThreadLock().
-  void DrainPending();
+  // Moves the waiting frames into m_records, oldest first; under ThreadLock(). With `trim`
+  // (the thread's pass) frames beyond the depth are not kept.
+  void DrainPending(bool trim = false);
 
   std::atomic<Pending*> m_pending{nullptr};  // newest first
   std::atomic<bool> m_enabled{false};
