@@ -10,8 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(g++ cmake ninja-build ccache pkg-config libgtest-dev libgmock-dev libbenchmark-dev locales
-  libmodbus-dev mbpoll socat libpugixml-dev qt6-base-dev qt6-translations-l10n fonts-dejavu-core
-  nodejs)
+  libmodbus-dev mbpoll socat tshark libpugixml-dev qt6-base-dev qt6-translations-l10n
+  fonts-dejavu-core nodejs)
 # npm for the OPC client's test peer; a nodejs from elsewhere may bring its own.
 command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)
 JOBS=$(nproc 2>/dev/null || echo 2)

@@ -1,6 +1,8 @@
 // velkor: the program's entry point. Without options it opens the main window:
 //   velkor [PROJECT.xml]                           the window, with the project when given
-//   velkor --headless PROJECT.xml [--zero-regs]   serve until SIGINT or SIGTERM
+//   velkor --headless PROJECT.xml [--zero-regs] [--trace FILE.txt] [--pcap FILE.pcapng]
+//                                                  serve until SIGINT or SIGTERM, tracing
+//                                                  every frame to a text and/or capture file
 //   velkor --check PROJECT.xml [--save-as OUT.xml] load, summarise, compile the scripts,
 //                                                  optionally rewrite
 // Exit statuses: 0 success, 2 bad usage, a project that cannot be loaded or a failed start,
@@ -14,10 +16,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/Version.h"
@@ -28,6 +32,7 @@
 #include "project/Session.h"
 #include "runtime/CrashReport.h"
 #include "runtime/Log.h"
+#include "runtime/TracePcap.h"
 #include "ui/WindowMain.h"
 
 namespace velkor {
@@ -42,7 +47,8 @@ constexpr int kExitOPC = 4;
 void PrintHelp() {
   std::printf(
       "Usage: velkor [PROJECT.xml]\n"
-      "       velkor --headless PROJECT.xml [--zero-regs]\n"
+      "       velkor --headless PROJECT.xml [--zero-regs] [--trace FILE.txt]\n"
+      "                                     [--pcap FILE.pcapng]\n"
       "       velkor --check PROJECT.xml [--save-as OUT.xml]\n"
       "Modbus slave emulator.\n\n"
       "  PROJECT             without options: open the main window with the project\n"
@@ -50,6 +56,11 @@ void PrintHelp() {
       "                      server messages and tag errors go to standard error\n"
       "  --zero-regs         with --headless: clear the tables and give every tag its\n"
       "                      default value before serving\n"
+      "  --trace FILE        with --headless: append every frame received and sent to\n"
+      "                      FILE, one line each: time - length - bytes in hex\n"
+      "  --pcap FILE         with --headless: write every frame to FILE as a pcapng\n"
+      "                      capture that Wireshark dissects as Modbus/TCP (RTU frames:\n"
+      "                      Modbus/RTU on TCP port 5028)\n"
       "  --check PROJECT     load the project, print servers=N devices=N tags=N and\n"
       "                      compile every tag script; each one that fails is named on\n"
       "                      standard error with the text (start, execute, stop) and\n"
@@ -69,7 +80,7 @@ int UsageError(const std::string& message) {
 }
 
 struct Options {
-  std::string headless, check, saveAs, project;
+  std::string headless, check, saveAs, project, trace, pcap;
   bool zeroRegs = false;
 };
 
@@ -155,6 +166,23 @@ class HeadlessHost : public HostEvents {
   void ProtocolChanged(const TModbusTCPServer*) override { Wake(); }
   void TagErrorsReady() override { Wake(); }
   void ShowMessage(const std::string& text) override { LogMessage(text); }
+  void TraceRecordsReady() override { Wake(); }
+
+  // Frames go to the capture as they are handed over; none is kept when there is none.
+  void SetCapture(TracePcapWriter* capture) { m_capture = capture; }
+  // Takes the trace records waiting; true when there were any.
+  bool TakeTraces() {
+    uint64_t dropped = 0;
+    const auto records = m_session.TakeTraceRecords(&dropped);
+    if (m_capture) {
+      for (const auto& unit : records) m_capture->Write(*unit);
+      m_capture->Flush();
+      if (dropped > 0)
+        std::fprintf(stderr, "velkor: %llu frames were dropped from the capture\n",
+                     static_cast<unsigned long long>(dropped));
+    }
+    return !records.empty();
+  }
 
   void Report() {
     uint64_t ignored = 0;
@@ -174,6 +202,7 @@ class HeadlessHost : public HostEvents {
     if (dropped > 0)
       std::fprintf(stderr, "velkor: %llu more tag errors were dropped\n",
                    static_cast<unsigned long long>(dropped));
+    TakeTraces();
     std::fflush(stderr);
   }
 
@@ -186,7 +215,56 @@ class HeadlessHost : public HostEvents {
   Session& m_session;
   int m_wake;
   std::vector<uint64_t> m_cursors;
+  TracePcapWriter* m_capture = nullptr;
 };
+
+// A depth the tracer thread never reaches between two hand-overs, so a capture misses
+// nothing at any rate the servers reach, while the records held stay a few megabytes.
+constexpr int32_t kHeadlessTraceDepth = 10000;
+
+bool StartTracing(Session& session, HeadlessHost& host, TracePcapWriter& capture,
+                  const Options& options) {
+  if (options.trace.empty() && options.pcap.empty()) return true;
+  TTracer& tracer = session.Tracer();
+  if (!options.trace.empty()) {
+    tracer.FileName = options.trace;
+    tracer.SetSaveToFile(true);
+    if (!tracer.SaveToFile()) {
+      std::fprintf(stderr, "velkor: cannot open trace file %s\n", options.trace.c_str());
+      return false;
+    }
+  }
+  if (!options.pcap.empty()) {
+    if (!capture.Open(options.pcap)) {
+      std::fprintf(stderr, "velkor: cannot create capture file %s\n", options.pcap.c_str());
+      tracer.SetSaveToFile(false);
+      return false;
+    }
+    host.SetCapture(&capture);
+  }
+  tracer.SetDepth(kHeadlessTraceDepth);
+  tracer.SetEnabled(true);
+  return true;
+}
+
+// After the stop no frame is made; the tracer thread hands over the last ones within a
+// pass or two, so take until it has been quiet for a few passes (bounded).
+void FinishTracing(Session& session, HeadlessHost& host, TracePcapWriter& capture) {
+  TTracer& tracer = session.Tracer();
+  if (!tracer.Enabled()) return;
+  using namespace std::chrono;
+  const auto deadline = steady_clock::now() + seconds(2);
+  int quiet = 0;
+  while (quiet < 5 && steady_clock::now() < deadline) {
+    quiet = host.TakeTraces() ? 0 : quiet + 1;
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  tracer.SetEnabled(false);
+  tracer.SetSaveToFile(false);
+  host.SetCapture(nullptr);
+  if (capture.IsOpen() && !capture.Close())
+    std::fprintf(stderr, "velkor: the capture file could not be written completely\n");
+}
 
 int Headless(const Options& options) {
   // Every thread inherits the blocked signals, so only the signalfd below sees them.
@@ -210,6 +288,12 @@ int Headless(const Options& options) {
   ReportScriptErrors(session);
   HeadlessHost host(session);
   Session::Subscription subscription = session.Subscribe(host);
+  TracePcapWriter capture;
+  if (!StartTracing(session, host, capture, options)) {
+    LogMessage("Останов Velkor");
+    LogStop();
+    return kExitLoad;
+  }
   try {
     session.Start(options.zeroRegs, true);
   } catch (const std::exception& e) {
@@ -247,6 +331,7 @@ int Headless(const Options& options) {
     status = kExitStart;
   }
   host.Report();
+  FinishTracing(session, host, capture);
   subscription.Reset();
   LogMessage("Останов Velkor");
   LogStop();
@@ -276,6 +361,10 @@ int Main(int& argc, char** argv) {
       if (!value(options.check)) return UsageError("--check needs a project file");
     } else if (a == "--save-as") {
       if (!value(options.saveAs)) return UsageError("--save-as needs a file name");
+    } else if (a == "--trace") {
+      if (!value(options.trace)) return UsageError("--trace needs a file name");
+    } else if (a == "--pcap") {
+      if (!value(options.pcap)) return UsageError("--pcap needs a file name");
     } else if (a == "--zero-regs") {
       options.zeroRegs = true;
     } else if (!a.starts_with("-") && options.project.empty()) {
@@ -290,6 +379,10 @@ int Main(int& argc, char** argv) {
     return UsageError("--save-as goes with --check");
   if (options.zeroRegs && options.headless.empty())
     return UsageError("--zero-regs goes with --headless");
+  if (!options.trace.empty() && options.headless.empty())
+    return UsageError("--trace goes with --headless");
+  if (!options.pcap.empty() && options.headless.empty())
+    return UsageError("--pcap goes with --headless");
   if (!options.project.empty() && (!options.check.empty() || !options.headless.empty()))
     return UsageError("unknown option '" + options.project + "'");
   if (!options.check.empty()) return Check(options);

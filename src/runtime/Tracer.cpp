@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cmath>
+#include <iterator>
 #include <shared_mutex>
 #include <thread>
 #include <vector>
@@ -21,6 +24,22 @@ constexpr auto kPassPause = std::chrono::milliseconds(10);
 // (its destructor) waits until no serving thread is inside it.
 std::shared_mutex g_registryLock;
 TTracer* g_tracer = nullptr;  // under g_registryLock
+
+// The local date-time of a moment: one localtime_r per second and thread, because glibc's
+// takes a process-wide lock that eight busy connections would queue on.
+double LocalOleNow(int64_t unixMs) {
+  constexpr double kMsPerDay = 86400000.0;
+  thread_local int64_t cachedSecond = INT64_MIN;
+  thread_local double cachedDays = 0, cachedMsOfDay = 0;
+  const int64_t second = unixMs / 1000;
+  if (second != cachedSecond) {
+    const double ole = LocalOleOfUnixMs(second * 1000);
+    cachedDays = std::floor(ole);
+    cachedMsOfDay = std::round((ole - cachedDays) * kMsPerDay);
+    cachedSecond = second;
+  }
+  return cachedDays + (cachedMsOfDay + double(unixMs % 1000)) / kMsPerDay;
+}
 
 }  // namespace
 
@@ -51,27 +70,71 @@ TTracer::~TTracer() {
   CloseTraceFile();
 }
 
+// A record waiting in the lock-free stack between AddTrace and the tracer's list.
+struct TTracer::Pending {
+  TTraceUnit Unit;
+  bool ToFile = false;  // saving was on when the frame came
+  Pending* Next = nullptr;
+};
+
 void TTracer::AddTrace(const uint8_t* bytes, size_t length, const TraceSource& source,
                        uint8_t direction) {
   if (!Enabled()) return;
-  auto unit = std::make_shared<TTraceUnit>();
-  unit->Length = uint32_t(std::min<size_t>(length, UINT32_MAX));
-  std::copy_n(bytes, std::min(length, TTraceUnit::kKeep), unit->Data);
-  unit->Direction = direction;
-  unit->Time = LocalNowOle();
-  unit->Connection = source;
-  // Formatted before taking the lock, which the tracer thread wants too.
-  const std::string line = SaveToFile() ? unit->ToText() + "\n" : std::string();
-  LockGuard guard(ThreadLock());
-  m_records.push_back(std::move(unit));
-  if (!line.empty() && m_saveToFile.load() && m_file) {
-    std::fputs(line.c_str(), m_file);
-    std::fflush(m_file);
+  auto* pending = new Pending;  // owned by m_pending until drained
+  TTraceUnit& unit = pending->Unit;
+  unit.Length = uint32_t(std::min<size_t>(length, UINT32_MAX));
+  std::copy_n(bytes, std::min(length, TTraceUnit::kKeep), unit.Data);
+  unit.Direction = direction;
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  unit.TimeUs = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
+  unit.Time = LocalOleNow(unit.TimeUs / 1000);
+  unit.Connection = source;
+  pending->ToFile = SaveToFile();
+  pending->Next = m_pending.load(std::memory_order_relaxed);
+  while (!m_pending.compare_exchange_weak(pending->Next, pending, std::memory_order_release,
+                                          std::memory_order_relaxed)) {
   }
+}
+
+void TTracer::DrainPending(bool trim) {
+  Pending* top = m_pending.exchange(nullptr, std::memory_order_acquire);
+  // The stack holds the newest first; reversed, it is in arrival order.
+  Pending* oldest = nullptr;
+  size_t count = 0;
+  while (top) {
+    Pending* next = top->Next;
+    top->Next = oldest;
+    oldest = top;
+    top = next;
+    ++count;
+  }
+  // In a pass, frames the depth would trim at once never become records (on a busy line
+  // that is most of them): only their file lines are written.
+  const int32_t depth = Depth();
+  size_t skip = trim && depth > 0 && count > size_t(depth) ? count - size_t(depth) : 0;
+  bool wrote = false;
+  while (oldest) {
+    Pending* next = oldest->Next;
+    if (oldest->ToFile && m_file) {
+      const std::string line = oldest->Unit.ToText() + "\n";
+      std::fputs(line.c_str(), m_file);
+      wrote = true;
+    }
+    if (skip > 0) {
+      --skip;
+      delete oldest;
+    } else {
+      std::shared_ptr<Pending> owner(oldest);
+      m_records.push_back(std::shared_ptr<TTraceUnit>(owner, &owner->Unit));
+    }
+    oldest = next;
+  }
+  if (wrote) std::fflush(m_file);
 }
 
 void TTracer::Clear() {
   LockGuard guard(ThreadLock());
+  DrainPending();
   m_records.clear();
 }
 
@@ -94,7 +157,14 @@ void TTracer::SetOnTrace(Viewer viewer) {
 
 size_t TTracer::RecordCount() const {
   LockGuard guard(ThreadLock());
+  const_cast<TTracer*>(this)->DrainPending();
   return m_records.size();
+}
+
+std::vector<std::shared_ptr<const TTraceUnit>> TTracer::Records() const {
+  LockGuard guard(ThreadLock());
+  const_cast<TTracer*>(this)->DrainPending();
+  return {m_records.begin(), m_records.end()};
 }
 
 void TTracer::SetSaveToFile(bool on) {
@@ -115,6 +185,7 @@ bool TTracer::OpenTraceFile() {
 
 void TTracer::CloseTraceFile() {
   LockGuard guard(ThreadLock());
+  DrainPending();  // lines of frames that came while saving was on
   if (m_file) std::fclose(m_file);
   m_file = nullptr;
 }
@@ -127,20 +198,26 @@ void TTracer::StopThread() {
 void TTracer::Execute() {
   LowerPriority();
   std::vector<std::shared_ptr<const TTraceUnit>> fresh;
+  std::vector<std::shared_ptr<TTraceUnit>> trimmed;
   while (!Terminated()) {
     if (!RunEvent.Wait(kRunWait) || !Enabled()) continue;
     Viewer viewer;
     {
-      // A serving thread holding the lock means frames are arriving: try again next pass
-      // rather than make it wait.
+      // The window holding the lock (Clear, Records) means: try again next pass.
       TryLockGuard guard(ThreadLock());
       if (!guard.Owns()) {
         std::this_thread::sleep_for(kPassPause);
         continue;
       }
+      DrainPending(true);
+      // Trimmed records are freed after the lock is released: on a busy line thousands
+      // go per pass, and the serving threads must not wait for their deallocation.
       const int32_t depth = Depth();
-      if (depth > 0 && m_records.size() > size_t(depth))
-        m_records.erase(m_records.begin(), m_records.end() - depth);
+      if (depth > 0 && m_records.size() > size_t(depth)) {
+        const auto end = m_records.end() - depth;
+        trimmed.assign(std::make_move_iterator(m_records.begin()), std::make_move_iterator(end));
+        m_records.erase(m_records.begin(), end);
+      }
       // Shown records form a prefix: every pass shows all the unshown ones.
       auto first = m_records.end();
       while (first != m_records.begin() && !(*std::prev(first))->Shown) --first;
@@ -150,6 +227,7 @@ void TTracer::Execute() {
       }
       viewer = m_onTrace;
     }
+    trimmed.clear();
     if (viewer)
       for (const auto& unit : fresh) viewer(unit);
     fresh.clear();

@@ -1,5 +1,7 @@
 #include "serving/ModbusTCPServer.h"
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -43,15 +45,23 @@ bool MbapStream::Feed(std::span<const uint8_t> bytes, const Serve& serve) {
 // --- connection ---
 
 TModbusTCPClient::TModbusTCPClient(TModbusTCPServer& server, int socket, const sockaddr_in& peer)
-    : TTCPServerClient(socket, peer), m_server(server) {}
+    : TTCPServerClient(socket, peer), m_server(server) {
+  m_source = TraceSource{TraceSource::Kind::Tcp, &m_server};
+  m_source.peerAddress = ntohl(peer.sin_addr.s_addr);
+  m_source.peerPort = ntohs(peer.sin_port);
+  sockaddr_in local{};
+  socklen_t size = sizeof local;
+  if (socket >= 0 && ::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &size) == 0) {
+    m_source.localAddress = ntohl(local.sin_addr.s_addr);
+    m_source.localPort = ntohs(local.sin_port);
+  }
+}
 
 TModbusTCPClient::~TModbusTCPClient() { StopThread(); }
 
 const TDevicesList& TModbusTCPClient::Devices() const { return m_server.Devices(); }
 
-TraceSource TModbusTCPClient::Source() const {
-  return TraceSource{TraceSource::Kind::Tcp, &m_server};
-}
+TraceSource TModbusTCPClient::Source() const { return m_source; }
 
 bool TModbusTCPClient::Send(const uint8_t* bytes, size_t length) {
   m_out.insert(m_out.end(), bytes, bytes + length);

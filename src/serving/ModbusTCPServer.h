@@ -73,6 +73,7 @@ class TModbusTCPClient : public TTCPServerClient, public RequestConnection {
   bool Flush();
 
   TModbusTCPServer& m_server;
+  TraceSource m_source;  // made once: a traced frame costs no system call
   MbapStream m_stream;
   std::vector<uint8_t> m_out;     // replies not yet sent
   std::vector<size_t> m_replies;  // where each reply in m_out ends, for the trace

@@ -46,6 +46,7 @@
 #include "ui/TagEditor.h"
 #include "ui/TagTableModel.h"
 #include "ui/TreeEditing.h"
+#include "ui/TraceLogForm.h"
 #include "ui/TuneForm.h"
 #include "ui/ValueForm.h"
 
@@ -184,6 +185,10 @@ TMainForm::TMainForm(QWidget* parent)
   });
   if (m_trayAvailable) m_tray->show();
 
+  // The trace window lives, hidden, for the whole run; records reach it in batches.
+  m_traceForm = new TTraceLogForm(*m_session, this);
+  m_traceForm->setWindowFlag(Qt::Window);
+  connect(m_host, &TQtHost::traceRecordsReady, m_traceForm, &TTraceLogForm::RecordsReady);
   connect(m_host, &TQtHost::tagErrorsReady, this, &TMainForm::TakeTagErrors);
   connect(m_host, &TQtHost::protocolChanged, this, [this](const void* server) {
     if (server == m_shownLogServer && !isMinimized() && !m_hiddenToTray) RefreshServerProtocol();
@@ -229,7 +234,9 @@ TMainForm::~TMainForm() {
   } catch (...) {
     // A failing stop event must not end the program from a destructor.
   }
-  // The host unsubscribes before the session goes.
+  // The trace window and the host go before the session.
+  delete m_traceForm;
+  m_traceForm = nullptr;
   delete m_host;
   m_host = nullptr;
 }
@@ -305,7 +312,11 @@ void TMainForm::CreateActions() {
   connect(Action(Cmd::StayOnTop), &QAction::toggled, this, [this](bool on) {
     setWindowFlag(Qt::WindowStaysOnTopHint, on);
     show();  // changing a window flag hides the window
+    const bool traceShown = m_traceForm->isVisible();
+    m_traceForm->setWindowFlag(Qt::WindowStaysOnTopHint, on);
+    if (traceShown) m_traceForm->show();
   });
+  connect(Action(Cmd::Trace), &QAction::triggered, this, &TMainForm::ShowTraceWindow);
 }
 
 void TMainForm::CreateMenus() {
@@ -598,7 +609,8 @@ void TMainForm::ApplyCommands(const CommandTable& table) {
   static constexpr Cmd kAvailable[] = {Cmd::New,   Cmd::Open,      Cmd::Save,     Cmd::SaveAs,
                                        Cmd::Exit,  Cmd::Collapse,  Cmd::Expand,   Cmd::Start,
                                        Cmd::Stop,  Cmd::StayOnTop, Cmd::Settings, Cmd::Help,
-                                       Cmd::About, Cmd::Constants, Cmd::FindTag,  Cmd::CheckCrc};
+                                       Cmd::About, Cmd::Constants, Cmd::FindTag,  Cmd::CheckCrc,
+                                       Cmd::Trace};
   // clang-format on
   auto available = [](Cmd cmd) {
     return std::find(std::begin(kAvailable), std::end(kAvailable), cmd) != std::end(kAvailable) ||
@@ -947,6 +959,18 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   SaveSettings();
   m_tray->hide();
   event->accept();
+}
+
+// --- trace window ---
+
+NodeObject TreeItemNode(const QTreeWidgetItem* item) { return NodeOf(item); }
+
+void TMainForm::ShowTraceWindow() {
+  BuildTree(m_traceForm->DevicesTree(), false);
+  m_traceForm->FilterChanged();
+  m_traceForm->show();
+  m_traceForm->raise();
+  m_traceForm->activateWindow();
 }
 
 }  // namespace velkor

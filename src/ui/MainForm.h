@@ -45,6 +45,10 @@ class TRecentFiles;
 class TreeEditor;
 class EditPrompts;
 struct EditOutcome;
+class TTraceLogForm;
+
+// What a node of a tree made by TMainForm::BuildTree stands for.
+NodeObject TreeItemNode(const QTreeWidgetItem* item);
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
@@ -113,6 +117,9 @@ class TMainForm : public QMainWindow {
   QString RunStateText() const;
   QLabel* PathPanel() const { return m_pathPanel; }
   QTimer* RefreshTimer() const { return m_timer1; }
+  TTraceLogForm* TraceLogForm() const { return m_traceForm; }
+  // "Трассировка": fills the trace window's tree (servers and devices) and shows it.
+  void ShowTraceWindow();
   // The "Десятичный"/"HEX" menu for a row of "Состояние", or null (Bool rows, no row).
   QMenu* ValueModeMenu(int row);
   // The editing commands (ui/TreeEditing.h); tests answer its questions with their prompts.
@@ -207,6 +214,7 @@ class TMainForm : public QMainWindow {
   std::unique_ptr<EditPrompts> m_prompts;
   std::unique_ptr<TreeEditor> m_editor;
   QMenu* m_tagListMenu = nullptr;
+  TTraceLogForm* m_traceForm = nullptr;
 };
 
 }  // namespace velkor

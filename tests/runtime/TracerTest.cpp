@@ -114,6 +114,9 @@ TEST_F(TracerTest, RecordsAndSavesOnlyWhileEnabled) {
   EXPECT_EQ(units[0]->Connection.kind, TraceSource::Kind::Rtu);
   EXPECT_EQ(units[0]->Connection.server, &server);
   EXPECT_EQ(units[0]->Direction, kTraceReceived);
+  // The local time and the UTC microseconds name the same moment, to the millisecond.
+  for (const auto& unit : units)
+    EXPECT_NEAR(unit->Time, LocalOleOfUnixMs(unit->TimeUs / 1000), 1e-9) << unit->TimeUs;
   EXPECT_EQ(ReadLines(file), (std::vector<std::string>{units[0]->ToText(), units[1]->ToText()}));
 
   Tracer().SetSaveToFile(false);
