@@ -43,6 +43,7 @@
 #include "ui/ProtocolModel.h"
 #include "ui/QtHost.h"
 #include "ui/RecentFiles.h"
+#include "ui/RunStatePanel.h"
 #include "ui/TagEditor.h"
 #include "ui/TagTableModel.h"
 #include "ui/TreeEditing.h"
@@ -123,39 +124,6 @@ QString TimeText(double oleDate) { return Q(FormatDateTime(oleDate, true)); }
 
 }  // namespace
 
-// Status panel 0: green "Вкл" while running, red "Выкл" while stopped. The fill carries
-// the meaning, so the text takes whichever of the palette's dark and light text colours
-// stands out on it, and stays readable in a dark theme.
-class RunStatePanel : public QWidget {
- public:
-  explicit RunStatePanel(QWidget* parent) : QWidget(parent) { setFixedSize(50, 20); }
-  void SetRunning(bool running) {
-    m_running = running;
-    m_text = running ? tr("Вкл") : tr("Выкл");
-    update();
-  }
-  const QString& Text() const { return m_text; }
-  bool IsRunning() const { return m_running; }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter painter(this);
-    const QColor fill = m_running ? QColor(0x2e, 0xa0, 0x43) : QColor(0xd0, 0x30, 0x30);
-    painter.fillRect(rect(), fill);
-    const QColor dark = palette().color(QPalette::Active, QPalette::WindowText);
-    const QColor light = palette().color(QPalette::Active, QPalette::BrightText);
-    auto contrast = [&fill](const QColor& c) { return std::abs(c.lightness() - fill.lightness()); };
-    QColor text = contrast(dark) >= contrast(light) ? dark : light;
-    if (contrast(text) < 80) text = fill.lightness() > 128 ? Qt::black : Qt::white;
-    painter.setPen(text);
-    painter.drawText(QRect(10, 4, width() - 10, height() - 4), Qt::AlignLeft | Qt::AlignTop,
-                     m_text);
-  }
-
- private:
-  bool m_running = false;
-  QString m_text;
-};
 
 TMainForm::TMainForm(QWidget* parent)
     : QMainWindow(parent), m_session(std::make_unique<Session>()) {

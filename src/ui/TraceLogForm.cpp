@@ -24,6 +24,7 @@
 #include "runtime/TracePcap.h"
 #include "serving/ModbusTCPServer.h"
 #include "ui/MainForm.h"
+#include "ui/RunStatePanel.h"
 
 namespace velkor {
 namespace {
@@ -85,39 +86,6 @@ QVariant TraceLogModel::headerData(int section, Qt::Orientation orientation, int
   return section >= 0 && section < 4 ? tr(kTitles[section]) : QVariant();
 }
 
-// --- state panel ---
-
-// Green "Вкл" while tracing, red "Выкл" while not; the text at 10, 4 in whichever of the
-// palette's text colours stands out on the fill.
-class TraceStatePanel : public QWidget {
- public:
-  explicit TraceStatePanel(QWidget* parent) : QWidget(parent) { setFixedSize(50, 20); }
-  void SetOn(bool on) {
-    m_text = on ? QObject::tr("Вкл") : QObject::tr("Выкл");
-    m_on = on;
-    update();
-  }
-  const QString& Text() const { return m_text; }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter painter(this);
-    const QColor fill = m_on ? QColor(0x2e, 0xa0, 0x43) : QColor(0xd0, 0x30, 0x30);
-    painter.fillRect(rect(), fill);
-    const QColor dark = palette().color(QPalette::Active, QPalette::WindowText);
-    const QColor light = palette().color(QPalette::Active, QPalette::BrightText);
-    auto contrast = [&fill](const QColor& c) { return std::abs(c.lightness() - fill.lightness()); };
-    QColor text = contrast(dark) >= contrast(light) ? dark : light;
-    if (contrast(text) < 80) text = fill.lightness() > 128 ? Qt::black : Qt::white;
-    painter.setPen(text);
-    painter.drawText(QRect(10, 4, width() - 10, height() - 4), Qt::AlignLeft | Qt::AlignTop,
-                     m_text);
-  }
-
- private:
-  bool m_on = false;
-  QString m_text;
-};
 
 // --- window ---
 
@@ -233,7 +201,7 @@ TTraceLogForm::TTraceLogForm(Session& session, QWidget* parent)
   split->setSizes({200, 620});
   setCentralWidget(split);
 
-  m_statePanel = new TraceStatePanel(this);
+  m_statePanel = new RunStatePanel(this);
   m_counts = new QLabel(this);
   statusBar()->addWidget(m_statePanel);
   statusBar()->addWidget(m_counts, 1);
@@ -350,7 +318,7 @@ void TTraceLogForm::UpdateControls() {
   m_saveOnMenu->setEnabled(c.SaveOn);
   m_saveOffMenu->setEnabled(c.SaveOff);
   m_cmdFilter->setEnabled(c.CmdFilter);
-  m_statePanel->SetOn(on);
+  m_statePanel->SetRunning(on);
   ShowCounts();
 }
 

@@ -32,7 +32,7 @@ class QTreeWidgetItem;
 namespace velkor {
 
 class Session;
-class TraceStatePanel;
+class RunStatePanel;
 
 // The rows of TraceLogView, newest first.
 class TraceLogModel : public QAbstractTableModel {
@@ -132,7 +132,7 @@ class TTraceLogForm : public QMainWindow {
   QComboBox* m_cmdFilter = nullptr;
   QTableView* m_view = nullptr;
   TraceLogModel* m_model = nullptr;
-  TraceStatePanel* m_statePanel = nullptr;
+  RunStatePanel* m_statePanel = nullptr;
   QLabel* m_counts = nullptr;
   QTimer* m_batchTimer = nullptr;
   QAction* m_onOff = nullptr;
